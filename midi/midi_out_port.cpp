@@ -1,0 +1,72 @@
+#include "midi/midi_out_port.h"
+
+#include <cstring>
+
+#include "platform/midi_service.h"
+#include "platform/sync.h"
+
+namespace q9m::midi {
+
+using namespace q9m::platform;
+
+MidiOutPort::~MidiOutPort() {
+  Close();
+}
+
+uint32_t MidiOutPort::GetDeviceCount() {
+  return midiOutGetNumDevs();
+}
+
+void MidiOutPort::GetDeviceName(uint32_t index, char* buffer) {
+  MIDIOUTCAPSA caps{};
+  buffer[0] = '\0';
+  if (midiOutGetDevCapsA(index, &caps, sizeof caps) != MMSYSERR_NOERROR) return;
+  const size_t length = strnlen(caps.szPname, sizeof caps.szPname - 1);
+  std::memcpy(buffer, caps.szPname, length);
+  buffer[length] = '\0';
+}
+
+int MidiOutPort::Open(uint32_t index) {
+  if (IsOpen()) {
+    if (index == deviceIndex_) return 1;
+    Close();
+  }
+  deviceIndex_ = index;
+  HMIDIOUT handle{};
+  if (midiOutOpen(&handle, index, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return 0;
+  handle_ = handle;
+  return 1;
+}
+
+int MidiOutPort::Close() {
+  const HMIDIOUT handle = handle_.exchange(HMIDIOUT{});
+  if (handle == HMIDIOUT{}) return 0;
+  midiOutClose(handle);
+  return 1;
+}
+
+int MidiOutPort::SendLong(MIDIHDR* header) {
+  const HMIDIOUT handle = handle_.load();
+  if (handle == HMIDIOUT{}) return 0;
+  if (midiOutPrepareHeader(handle, header, sizeof *header) != MMSYSERR_NOERROR) return 0;
+  if (midiOutLongMsg(handle, header, sizeof *header) != MMSYSERR_NOERROR) {
+    // The header lives only for this call; leave it as it was handed in.
+    midiOutUnprepareHeader(handle, header, sizeof *header);
+    return 0;
+  }
+  while ((LoadFlags(header) & MHDR_DONE) == 0) platform::Sleep(1);
+  midiOutUnprepareHeader(handle, header, sizeof *header);
+  return 1;
+}
+
+int MidiOutPort::SendShort(uint32_t message) {
+  const HMIDIOUT handle = handle_.load();
+  if (handle == HMIDIOUT{}) return 0;
+  return midiOutShortMsg(handle, message) == MMSYSERR_NOERROR ? 1 : 0;
+}
+
+int MidiOutPort::SendShort(uint32_t status, uint32_t data1, uint32_t data2) {
+  return SendShort((status & 0xFF) | (data1 & 0xFF) << 8 | (data2 & 0xFF) << 16);
+}
+
+}  // namespace q9m::midi

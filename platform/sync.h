@@ -1,0 +1,38 @@
+// Waiting: the millisecond sleep, and the auto-reset event with a timed wait.
+//
+// Both run on the platform clock. Tests that would otherwise wait for minutes speed that clock
+// up with SetClockScale; the product never calls it, so its time-outs are real milliseconds.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace q9m::platform {
+
+// Suspends the calling thread for `milliseconds` of platform time.
+void Sleep(uint32_t milliseconds);
+
+// How many platform milliseconds pass in one real millisecond (1 in the product).
+void SetClockScale(double platformPerReal);
+double ClockScale();
+// Real duration of `milliseconds` of platform time.
+std::chrono::steady_clock::duration RealDuration(uint32_t milliseconds);
+
+// An unnamed auto-reset event: Set wakes one wait (or the next one, if nobody waits yet), and
+// a wait that ends signalled resets the event.
+class AutoResetEvent {
+ public:
+  void Set();
+  void Reset();
+  // True when signalled within `milliseconds` of platform time, false on time-out.
+  bool Wait(uint32_t milliseconds);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool signalled_ = false;
+};
+
+}  // namespace q9m::platform
