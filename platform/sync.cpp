@@ -50,4 +50,17 @@ bool AutoResetEvent::Wait(uint32_t milliseconds) {
   return true;
 }
 
+void StopSignal::Raise() {
+  {
+    std::lock_guard lock(mutex_);
+    raised_.store(true, std::memory_order_release);
+  }
+  changed_.notify_all();
+}
+
+bool StopSignal::SleepFor(uint32_t milliseconds) {
+  std::unique_lock lock(mutex_);
+  return !changed_.wait_for(lock, RealDuration(milliseconds), [this] { return Raised(); });
+}
+
 }  // namespace q9m::platform

@@ -4,6 +4,7 @@
 // up with SetClockScale; the product never calls it, so its time-outs are real milliseconds.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -33,6 +34,21 @@ class AutoResetEvent {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool signalled_ = false;
+};
+
+// A one-way flag that sleeping threads notice at once: raised when the window closes, so that
+// no pause or wait runs on for its full length.
+class StopSignal {
+ public:
+  void Raise();
+  bool Raised() const { return raised_.load(std::memory_order_acquire); }
+  // Sleeps `milliseconds` of platform time; returns early, with false, once raised.
+  bool SleepFor(uint32_t milliseconds);
+
+ private:
+  std::atomic<bool> raised_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
 };
 
 }  // namespace q9m::platform

@@ -1,0 +1,37 @@
+# Shared by the dev scripts: installing what the build needs, and configuring a build folder.
+# shellcheck shell=bash
+
+repo_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
+
+# Debian packages the build, the tests and the demo need.
+Q9M_PACKAGES=(
+  cmake ninja-build g++ clang libclang-rt-14-dev libfuzzer-14-dev pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  librtmidi-dev libjack-jackd2-dev jackd2
+  qt6-base-dev xvfb x11-apps imagemagick xauth
+)
+
+# Installs the packages that are missing (through sudo when not root).
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "${Q9M_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S "$(repo_root)" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}

@@ -1,0 +1,23 @@
+// The receiving half of the update protocol. On every timer tick it takes each message that
+// the input port has queued, in arrival order, and either records the outcome for the worker
+// (then signals ReplyEvent), answers the device by itself, or drops the message.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "protocol/update_context.h"
+
+namespace q9m::protocol {
+
+// One tick: drains the whole queue, including messages queued while it runs.
+void DispatchReplies(UpdateContext& context);
+
+// Interprets one received message (exactly `length` bytes, never read beyond).
+void DispatchReply(UpdateContext& context, const uint8_t* message, size_t length);
+
+// Timer callback shape: `user` is the UpdateContext.
+void DispatchRepliesTick(uint32_t timerId, uint32_t message, uintptr_t user, uintptr_t reserved1,
+                         uintptr_t reserved2);
+
+}  // namespace q9m::protocol

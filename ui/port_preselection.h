@@ -1,0 +1,27 @@
+// Which port a list preselects: the last one whose name equals one of the preferred names,
+// exactly (byte for byte, case-sensitive, nothing trimmed). From instance 2 on, the preferred
+// names end in a blank and the instance number in parentheses.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace q9m::ui {
+
+// The preferred names as this platform's MIDI service spells them (UTF-8): the Japanese
+// name that the same device reports on a Japanese system, then the English ones.
+inline constexpr std::array<const char*, 3> PreferredPortNames = {
+    "USB \xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xAA "
+    "\xE3\x83\x87\xE3\x83\x90\xE3\x82\xA4\xE3\x82\xB9",  // USB オーディオ デバイス
+    "USB Audio Device",
+    "VELA T Series",
+};
+
+// The three candidates for instance `instanceNumber` (1 to 20).
+std::array<std::string, 3> PortNameCandidates(int instanceNumber);
+
+// The index to select in a list of `names`, or -1 for none.
+int PreselectPort(const std::vector<std::string>& names, int instanceNumber);
+
+}  // namespace q9m::ui

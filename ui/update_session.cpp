@@ -1,0 +1,50 @@
+#include "ui/update_session.h"
+
+#include "protocol/reply_dispatcher.h"
+#include "protocol/update_worker.h"
+
+namespace q9m::ui {
+
+UpdateSession::UpdateSession(protocol::DeviceState& device) : context_(inPort_, outPort_, device) {}
+
+UpdateSession::~UpdateSession() {
+  Close();
+  timer_.Stop();  // no tick may reach the ports or the context once they start to go
+}
+
+void UpdateSession::StartTimer() {
+  timer_.Start(1, &protocol::DispatchRepliesTick, reinterpret_cast<uintptr_t>(&context_));
+}
+
+UpdateSession::ExecuteResult UpdateSession::Execute(int outIndex, int inIndex,
+                                                    protocol::UpdateView& view) {
+  if (busy_.load()) return ExecuteResult::Busy;
+  if (Closed()) return ExecuteResult::Busy;
+  outPort_.Close();
+  if (outIndex == kNoSelection || outPort_.Open(static_cast<uint32_t>(outIndex)) != 1) {
+    return ExecuteResult::CantOpenOut;
+  }
+  inPort_.Close();
+  inPort_.deviceIndex = static_cast<uint32_t>(inIndex);
+  if (inIndex == kNoSelection || inPort_.Start() != 1) return ExecuteResult::CantOpenIn;
+
+  busy_.store(true);
+  context_.replyEvent.Reset();
+  // The previous worker has reported its end (the busy flag was clear); collect its thread.
+  if (worker_.joinable()) worker_.join();
+  worker_ = std::thread([this, &view] { protocol::RunUpdate(context_, view); });
+  return ExecuteResult::Started;
+}
+
+void UpdateSession::Close() {
+  if (!Closed()) {
+    context_.closing.Raise();
+    outPort_.Close();
+    inPort_.Close();
+    context_.replyStatus.store(protocol::kStatusClosing);
+    context_.replyEvent.Set();
+  }
+  if (worker_.joinable()) worker_.join();
+}
+
+}  // namespace q9m::ui

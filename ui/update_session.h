@@ -1,0 +1,59 @@
+// The toolkit-free half of the main dialog: the ports, the 1 ms timer that runs the reply
+// dispatcher, the update context, and the worker thread. The dialog (and the console front
+// end) own one for as long as their window lives.
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "midi/dxm_timer.h"
+#include "midi/midi_in_port.h"
+#include "midi/midi_out_port.h"
+#include "protocol/update_context.h"
+#include "protocol/update_view.h"
+
+namespace q9m::ui {
+
+// A list index for "nothing selected".
+inline constexpr int kNoSelection = -1;
+
+class UpdateSession {
+ public:
+  explicit UpdateSession(protocol::DeviceState& device = protocol::DeviceState::Process());
+  // Closes (ending the worker first), then stops the timer before the ports go.
+  ~UpdateSession();
+  UpdateSession(const UpdateSession&) = delete;
+  UpdateSession& operator=(const UpdateSession&) = delete;
+
+  // Starts the 1 ms tick that drains the input port's queue into the context.
+  void StartTimer();
+
+  enum class ExecuteResult { Started, Busy, CantOpenOut, CantOpenIn };
+  // Closes and reopens both ports, resets ReplyEvent and starts a worker that reports to
+  // `view`. A missing selection counts as a port that cannot be opened.
+  ExecuteResult Execute(int outIndex, int inIndex, protocol::UpdateView& view);
+
+  // The busy flag: set by a successful Execute, cleared when the view restores the controls.
+  bool Busy() const { return busy_.load(); }
+  void ClearBusy() { busy_.store(false); }
+
+  // The window is going: closes both ports, writes 255 and signals, so that a waiting worker
+  // ends quietly, and waits until the worker has ended. The view is not called after this
+  // starts, except by a call already in progress, which the view must let return.
+  void Close();
+  bool Closed() const { return context_.closing.Raised(); }
+
+  protocol::UpdateContext& Context() { return context_; }
+  midi::MidiInPort& InPort() { return inPort_; }
+  midi::MidiOutPort& OutPort() { return outPort_; }
+
+ private:
+  midi::MidiInPort inPort_;
+  midi::MidiOutPort outPort_;
+  midi::CDxMTimer timer_;
+  protocol::UpdateContext context_;
+  std::atomic<bool> busy_{false};
+  std::thread worker_;
+};
+
+}  // namespace q9m::ui
