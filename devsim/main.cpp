@@ -1,0 +1,251 @@
+// q9m-devsim: the simulated Q9m on real MIDI ports (librtmidi virtual ports; the ALSA
+// sequencer when it can be opened, else JACK), for running the updater against it by hand or
+// from scripts. See Usage for the options and the exit status.
+#include <jack/jack.h>
+#include <rtmidi/RtMidi.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devsim/command_line.h"
+#include "devsim/report_format.h"
+#include "devsim/simulated_device.h"
+
+namespace {
+
+using namespace q9m::devsim;
+using Clock = std::chrono::steady_clock;
+
+std::atomic<bool> stopRequested{false};
+
+void OnSignal(int) {
+  stopRequested = true;
+}
+
+// Joins SysEx that the MIDI system hands over in pieces, so the device sees whole messages.
+class SysExAssembler {
+ public:
+  explicit SysExAssembler(SimulatedDevice& device) : device_(device) {}
+
+  void Add(const std::vector<unsigned char>& chunk) {
+    if (chunk.empty()) return;
+    std::lock_guard lock(mutex_);
+    if (chunk[0] == 0xF0) {
+      FlushPartial();  // a new message ends an unfinished one: the device sees it cut off
+      partial_ = chunk;
+    } else if (!partial_.empty() && chunk[0] < 0xF8) {
+      partial_.insert(partial_.end(), chunk.begin(), chunk.end());
+    } else {
+      device_.Receive(chunk.data(), chunk.size());  // short message or stray bytes
+      return;
+    }
+    if (partial_.back() == 0xF7 || partial_[0] != 0xF0) FlushPartial();
+  }
+
+ private:
+  void FlushPartial() {
+    if (!partial_.empty()) device_.Receive(partial_.data(), partial_.size());
+    partial_.clear();
+  }
+
+  SimulatedDevice& device_;
+  std::mutex mutex_;
+  std::vector<unsigned char> partial_;
+};
+
+void OnMidiIn(double, std::vector<unsigned char>* message, void* user) {
+  if (message != nullptr) static_cast<SysExAssembler*>(user)->Add(*message);
+}
+
+void OnRtMidiError(RtMidiError::Type type, const std::string& text, void*) {
+  std::fprintf(
+      stderr, "q9m-devsim: MIDI %s: %s\n",
+      type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING ? "warning" : "error",
+      text.c_str());
+}
+
+// Sends one message at a time and no more than kBudgetBytes per kWindow: RtMidi's JACK
+// output drops, without a word, a message that does not fit its 16 KiB ring buffer.
+class PacedOutput {
+ public:
+  explicit PacedOutput(RtMidiOut& out) : out_(out) {}
+
+  void Send(const uint8_t* bytes, size_t n) {
+    const auto now = Clock::now();
+    if (now - windowStart_ >= kWindow) {
+      windowStart_ = now;
+      windowBytes_ = 0;
+    }
+    if (windowBytes_ > 0 && windowBytes_ + n > kBudgetBytes) {
+      std::this_thread::sleep_until(windowStart_ + kWindow);
+      windowStart_ = Clock::now();
+      windowBytes_ = 0;
+    }
+    try {
+      out_.sendMessage(bytes, n);
+    } catch (const RtMidiError& error) {
+      std::fprintf(stderr, "q9m-devsim: send failed: %s\n", error.getMessage().c_str());
+    }
+    windowBytes_ += n;
+  }
+
+ private:
+  static constexpr size_t kBudgetBytes = 2048;
+  static constexpr auto kWindow = std::chrono::milliseconds(10);
+  RtMidiOut& out_;
+  Clock::time_point windowStart_{};
+  size_t windowBytes_ = 0;
+};
+
+bool CompiledWith(RtMidi::Api api) {
+  std::vector<RtMidi::Api> apis;
+  RtMidi::getCompiledApi(apis);
+  for (const RtMidi::Api a : apis) {
+    if (a == api) return true;
+  }
+  return false;
+}
+
+// True when a JACK server answers; RtMidi's JACK ports need one, and without one fail late.
+bool JackServerRunning() {
+  jack_status_t status;
+  jack_client_t* client = jack_client_open("q9m-devsim-probe", JackNoStartServer, &status);
+  if (client == nullptr) return false;
+  jack_client_close(client);
+  return true;
+}
+
+struct Ports {
+  std::unique_ptr<RtMidiIn> in;
+  std::unique_ptr<RtMidiOut> out;
+  const char* system = "";
+};
+
+// Opens the virtual ports on the ALSA sequencer, or on JACK when ALSA cannot be opened.
+// One client per direction: JACK refuses two ports of the same name in one client.
+Ports OpenPorts(const CommandLine& line) {
+  const std::string inClient = "q9m-devsim-in" + line.clientSuffix;
+  const std::string outClient = "q9m-devsim-out" + line.clientSuffix;
+  Ports ports;
+  // Only tried when the sequencer device is there: otherwise ALSA and RtMidi print errors.
+  if (CompiledWith(RtMidi::LINUX_ALSA) && access("/dev/snd/seq", R_OK | W_OK) == 0) {
+    try {
+      ports.in = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, inClient, 4096);
+      ports.out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, outClient);
+      ports.system = "ALSA sequencer";
+    } catch (const RtMidiError&) {
+      ports.in.reset();
+      ports.out.reset();
+    }
+  }
+  if (!ports.in) {
+    if (!CompiledWith(RtMidi::UNIX_JACK)) {
+      throw RtMidiError("neither the ALSA sequencer nor JACK can be used",
+                        RtMidiError::NO_DEVICES_FOUND);
+    }
+    if (!JackServerRunning()) {
+      throw RtMidiError("the ALSA sequencer cannot be opened and no JACK server is running",
+                        RtMidiError::NO_DEVICES_FOUND);
+    }
+    ports.in = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, inClient, 4096);
+    ports.out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, outClient);
+    ports.system = "JACK";
+  }
+  ports.in->setErrorCallback(OnRtMidiError, nullptr);
+  ports.out->setErrorCallback(OnRtMidiError, nullptr);
+  ports.in->ignoreTypes(false, true, true);  // System Exclusive in; clock and sensing out
+  ports.in->openVirtualPort(line.inPort);
+  ports.out->openVirtualPort(line.outPort);
+  return ports;
+}
+
+bool WriteJson(const std::string& path, const std::string& json) {
+  if (path == "-") {
+    std::fputs(json.c_str(), stdout);
+    return true;
+  }
+  std::ofstream file(path, std::ios::trunc);
+  file << json;
+  return static_cast<bool>(file);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string program = argc > 0 ? argv[0] : "q9m-devsim";
+  const ParsedCommandLine parsed =
+      ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.line) {
+    std::fprintf(stderr, "q9m-devsim: %s\n%s", parsed.error.c_str(), Usage(program).c_str());
+    return 2;
+  }
+  const CommandLine& line = *parsed.line;
+  if (line.help) {
+    std::fputs(Usage(program).c_str(), stdout);
+    return 0;
+  }
+
+  struct sigaction action = {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  SimulatedDevice device(line.device);
+  SysExAssembler assembler(device);
+  Ports ports;
+  try {
+    ports = OpenPorts(line);
+  } catch (const RtMidiError& error) {
+    std::fprintf(stderr, "q9m-devsim: cannot open the MIDI ports: %s\n",
+                 error.getMessage().c_str());
+    return 1;
+  }
+  PacedOutput output(*ports.out);
+  device.Start([&output](const uint8_t* bytes, size_t n) { output.Send(bytes, n); });
+  ports.in->setCallback(OnMidiIn, &assembler);
+  std::fprintf(stderr,
+               "q9m-devsim: device %02X %02X %02X %02X on %s, listening on '%s', answering "
+               "on '%s'\n",
+               line.device.code[0], line.device.code[1], line.device.code[2], line.device.code[3],
+               ports.system, line.inPort.c_str(), line.outPort.c_str());
+
+  const auto started = Clock::now();
+  const char* reason = "stopped by a signal";
+  while (!stopRequested) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (line.exitAfterEnd && device.EndReceived() && device.Idle()) {
+      reason = "EndUpdate handled";
+      break;
+    }
+    if (line.timeoutSeconds > 0 &&
+        Clock::now() - started >= std::chrono::duration<double>(line.timeoutSeconds)) {
+      reason = "timed out";
+      break;
+    }
+  }
+
+  ports.in->cancelCallback();
+  ports.in->closePort();
+  device.Stop();
+  ports.out->closePort();
+  const DeviceReport report = device.Report();
+  const std::string text = ReportText(report);
+  FILE* textOut = line.jsonPath && *line.jsonPath == "-" ? stderr : stdout;
+  std::fprintf(textOut, "q9m-devsim: %s\n%s", reason, text.c_str());
+  std::fflush(textOut);
+  if (line.jsonPath && !WriteJson(*line.jsonPath, ReportJson(report))) {
+    std::fprintf(stderr, "q9m-devsim: cannot write %s\n", line.jsonPath->c_str());
+    return 1;
+  }
+  return report.Passed() ? 0 : 1;
+}
