@@ -1,0 +1,185 @@
+// The dialog through whole presses of Execute: a completed update against the simulated
+// device, failed runs with their error box, refused starts, and the busy refusal.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include "platform/sync.h"
+#include "tests/ui/run_fixture.h"
+
+namespace q9m::testing {
+namespace {
+
+using D = ui::CK2pUpdatorDlg;
+
+class UpdateRunTest : public RunTest {};
+
+TEST_F(UpdateRunTest, CompleteUpdateAgainstTheSimulatedDeviceEndsInTheCompletedState) {
+  auto& dialog = OpenSimulated();
+  ASSERT_EQ(List(D::kIdMidiOut)->currentIndex(), 0);
+  ASSERT_EQ(List(D::kIdMidiIn)->currentIndex(), 0);
+  QStringList steps;
+  QObject::connect(Field(D::kIdStep), &QLineEdit::textChanged,
+                   [&](const QString& text) { steps << text; });
+  ModalWatcher watcher;
+
+  Execute();
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_TRUE(completed_);
+  EXPECT_EQ(outcome_, QStringLiteral("Version update completed."));
+  EXPECT_TRUE(watcher.Seen().empty());
+
+  ASSERT_EQ(steps.size(), 13);
+  EXPECT_EQ(steps.front(), QStringLiteral("0/12"));
+  EXPECT_EQ(steps.back(), QStringLiteral("12/12"));
+  EXPECT_EQ(Field(D::kIdStep)->text(), QStringLiteral("12/12"));
+  EXPECT_EQ(Field(D::kIdActivity)->text(), QStringLiteral("Version update completed."));
+  EXPECT_EQ(Progress()->maximum(), 4096);  // the last row writes one block
+  EXPECT_EQ(Progress()->value(), Progress()->maximum());
+  EXPECT_EQ(Enabled(), kCompleted);
+  EXPECT_FALSE(dialog.Session().Busy());
+
+  ASSERT_TRUE(simulated_->Device().WaitIdle(10'000));
+  const auto report = simulated_->Report();
+  EXPECT_TRUE(report.Passed());
+  EXPECT_TRUE(report.flashMatchesLayout) << report.mismatchRange;
+  for (const auto& violation : report.violations) ADD_FAILURE() << violation;
+
+  // Enter finds Execute disabled; Rescan Device gives it back.
+  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog,
+                  Qt::Key_Return);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_TRUE(watcher.Seen().empty());
+  EXPECT_EQ(ends_, 1);
+  Button(D::kIdRescan)->click();
+  EXPECT_EQ(Enabled(), kAllEnabled);
+  EXPECT_EQ(Field(D::kIdActivity)->text(), QStringLiteral("Version update completed."));
+}
+
+TEST_F(UpdateRunTest, FailedRunShowsTheErrorBoxThenRestoresTheControls) {
+  auto& dialog = OpenWith([](const Bytes&, Sent kind, int) -> std::optional<Bytes> {
+    if (kind == Sent::IdentityRequest) return ScriptedDevice::Identity(0x4C);
+    return std::nullopt;
+  });
+  std::vector<bool> whileShown;
+  bool busyWhileShown = false;
+  ModalWatcher watcher([&](QDialog& box) {
+    whileShown = Enabled();
+    busyWhileShown = dialog.Session().Busy();
+    ModalWatcher::PressOk(box);
+  });
+
+  Execute();
+  ASSERT_TRUE(WaitForEnd());
+  ASSERT_EQ(watcher.Seen().size(), 1u);
+  const SeenModal& box = watcher.Seen()[0];
+  EXPECT_EQ(box.className, QStringLiteral("QMessageBox"));
+  EXPECT_EQ(box.title, QStringLiteral("Error"));
+  EXPECT_EQ(box.text, QStringLiteral("Illegal device connected."));
+  EXPECT_EQ(box.icon, QMessageBox::Critical);
+  EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  EXPECT_EQ(box.parent, &dialog);
+  EXPECT_NE(box.modality, Qt::NonModal);
+  // The worker waited for the box: the controls came back only after it was dismissed.
+  EXPECT_EQ(whileShown, kRunning);
+  EXPECT_TRUE(busyWhileShown);
+
+  EXPECT_FALSE(completed_);
+  EXPECT_EQ(outcome_, QStringLiteral("Illegal device connected."));
+  EXPECT_EQ(Enabled(), kAllEnabled);
+  EXPECT_FALSE(dialog.Session().Busy());
+  EXPECT_EQ(Field(D::kIdStep)->text(), QStringLiteral("0/12"));
+
+  // Ready again: a second press runs again, to the same end.
+  Execute();
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_EQ(scripted_->Count(Sent::IdentityRequest), 2);
+  EXPECT_EQ(watcher.Texts(),
+            (std::vector<QString>{"Illegal device connected.", "Illegal device connected."}));
+  EXPECT_EQ(Enabled(), kAllEnabled);
+}
+
+TEST_F(UpdateRunTest, FailedWriteKeepsTheStepAndActivityItShowed) {
+  platform::SetClockScale(100);  // 32 write time-outs of 1 s each
+  OpenWith(WillingExcept([](Sent kind, int) -> std::optional<Bytes> {
+    if (kind == Sent::Write) return Bytes{};
+    return std::nullopt;
+  }));
+  ModalWatcher watcher;
+  Execute();
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_EQ(watcher.Texts(), std::vector<QString>{"Time out error(2)"});
+  EXPECT_EQ(scripted_->Count(Sent::Write), 32);
+  EXPECT_EQ(Field(D::kIdStep)->text(), QStringLiteral("3/12"));
+  EXPECT_TRUE(Field(D::kIdActivity)->text().startsWith(QStringLiteral("Data transmit  0 / ")));
+  EXPECT_EQ(Enabled(), kAllEnabled);
+}
+
+TEST_F(UpdateRunTest, ExecuteWithoutPortsIsRefusedAndChangesNothing) {
+  auto& dialog = Open();
+  QObject::connect(&dialog, &D::executeEnded, [&](bool completed, const QString& outcome) {
+    ++ends_;
+    completed_ = completed;
+    outcome_ = outcome;
+  });
+  ModalWatcher watcher;
+  QTest::keyClick(&dialog, Qt::Key_Return);  // Enter presses the default button
+  EXPECT_EQ(watcher.Texts(), std::vector<QString>{"Can't open MIDI Out device."});
+  ASSERT_EQ(watcher.Seen().size(), 1u);
+  EXPECT_EQ(watcher.Seen()[0].title, QStringLiteral("Error"));
+  EXPECT_EQ(watcher.Seen()[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(ends_, 1);
+  EXPECT_FALSE(completed_);
+  EXPECT_EQ(Enabled(), kAllEnabled);
+  EXPECT_FALSE(dialog.Session().Busy());
+  EXPECT_TRUE(Field(D::kIdStep)->text().isEmpty());
+}
+
+TEST_F(UpdateRunTest, ExecuteWithoutAnInputSelectionIsRefused) {
+  AddRecordedOutput("USB Audio Device");
+  service_->AddInput("Synth");
+  auto& dialog = Open();
+  ASSERT_EQ(List(D::kIdMidiOut)->currentIndex(), 0);
+  ASSERT_EQ(List(D::kIdMidiIn)->currentIndex(), -1);
+  ModalWatcher watcher;
+  Button(D::kIdExecute)->click();
+  EXPECT_EQ(watcher.Texts(), std::vector<QString>{"Can't open MIDI In device."});
+  EXPECT_EQ(Enabled(), kAllEnabled);
+  EXPECT_FALSE(dialog.Session().Busy());
+
+  // An output that is listed but not selected cannot be opened either.
+  List(D::kIdMidiOut)->setCurrentIndex(-1);
+  List(D::kIdMidiIn)->setCurrentIndex(0);
+  Button(D::kIdExecute)->click();
+  EXPECT_EQ(watcher.Texts(),
+            (std::vector<QString>{"Can't open MIDI In device.", "Can't open MIDI Out device."}));
+  EXPECT_EQ(Enabled(), kAllEnabled);
+}
+
+TEST_F(UpdateRunTest, ExecuteWhileRunningIsRefusedAsInProgress) {
+  auto& dialog = OpenWith(Silent());
+  Execute();
+  ASSERT_TRUE(WaitUntil([&] { return scripted_->Count(Sent::IdentityRequest) == 1; }));
+  ModalWatcher watcher;
+  // The focus left the disabled Execute for Exit; Enter there leaves the run alone.
+  ASSERT_EQ(QApplication::focusWidget(), Button(D::kIdExit));
+  QTest::keyClick(Button(D::kIdExit), Qt::Key_Return);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_TRUE(watcher.Seen().empty());
+
+  dialog.OnBnClickedExecute();
+  EXPECT_EQ(watcher.Texts(), std::vector<QString>{"In Progress."});
+  EXPECT_EQ(Enabled(), kRunning);
+  EXPECT_TRUE(dialog.Session().Busy());
+  EXPECT_EQ(ends_, 0);
+  Spin(50);
+  EXPECT_EQ(scripted_->Count(Sent::IdentityRequest), 1);
+}
+
+}  // namespace
+}  // namespace q9m::testing
