@@ -153,6 +153,8 @@ int main(int argc, char** argv) {
     bool timedOut = false;
     const auto start = std::chrono::steady_clock::now();
     const bool completed = view.WaitForEnd(std::chrono::seconds(timeoutSeconds), &timedOut);
+    // The worker may still be making its last calls on the view: end it before the view goes.
+    session.Close();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (timedOut) std::fprintf(stderr, "Gave up after %ld s.\n", timeoutSeconds);
