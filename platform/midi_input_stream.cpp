@@ -62,19 +62,35 @@ void MidiInputStream::Stop() {
   std::lock_guard lock(deliverMutex_);
   started_ = false;
   AbandonPartial();
+  ForgetShort();
 }
 
 void MidiInputStream::Reset() {
   std::lock_guard lock(deliverMutex_);
   started_ = false;
   AbandonPartial();
-  for (;;) {
-    MIDIHDR* header = PopHeader();
-    if (header == nullptr) break;
+  ForgetShort();
+  // Returns the headers held now. One that the callback hands straight back is held again
+  // afterwards; taking it from the queue again here would never end.
+  std::deque<MIDIHDR*> held;
+  {
+    std::lock_guard queueLock(queueMutex_);
+    held.swap(queued_);
+  }
+  for (MIDIHDR* header : held) {
     header->dwBytesRecorded = 0;
     MarkDone(header);
     Notify(MIM_LONGDATA, reinterpret_cast<uintptr_t>(header), 0);
   }
+}
+
+void MidiInputStream::ForgetShort() {
+  // A short message cut off by a stop must not be completed by the bytes after a restart,
+  // nor may data bytes after a restart (the rest of a System Exclusive message, say) be read
+  // under a running status from before.
+  shortCount_ = 0;
+  shortNeed_ = 0;
+  runningStatus_ = 0;
 }
 
 MMRESULT MidiInputStream::Close() {
@@ -91,17 +107,6 @@ MMRESULT MidiInputStream::Close() {
   if (source_) source_->Close();
   Notify(MIM_CLOSE, 0, 0);
   return MMSYSERR_NOERROR;
-}
-
-MIDIHDR* MidiInputStream::PopHeader() {
-  std::lock_guard lock(queueMutex_);
-  MIDIHDR* header = filling_;
-  if (header == nullptr && !queued_.empty()) {
-    header = queued_.front();
-    queued_.pop_front();
-  }
-  filling_ = nullptr;
-  return header;
 }
 
 void MidiInputStream::AbandonPartial() {

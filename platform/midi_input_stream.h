@@ -35,12 +35,12 @@ class MidiInputStream final : public InputReceiver {
 
   bool HoldsLocked(const MIDIHDR* header) const;
   void Notify(uint32_t message, uintptr_t param1, uintptr_t param2);
-  MIDIHDR* PopHeader();
   void AppendSysEx(uint8_t byte);
   void DeliverFilling();
   void AbandonPartial();
   void ShortByte(uint8_t byte);
   void DeliverShort();
+  void ForgetShort();
 
   const HMIDIIN handle_;
   const MidiInProc callback_;

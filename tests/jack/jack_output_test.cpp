@@ -1,0 +1,218 @@
+// Long and short messages out through MidiOutPort on a JACK server: every message the protocol
+// sends arrives whole, done means delivered, concurrent senders never mix, messages that
+// RtMidi would lose are refused, and a device that goes away makes sends fail.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+#include "midi/midi_out_port.h"
+#include "platform/midi_service.h"
+#include "platform/rtmidi/rtmidi_backend.h"
+#include "protocol/messages.h"
+#include "tests/jack/jack_environment.h"
+
+namespace q9m::testing {
+namespace {
+
+using namespace q9m::platform;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t kModel = 0x4A;
+
+// Sends a copy of `message` as a long message; the copy lives until SendLong returns.
+int SendLong(midi::MidiOutPort& port, const Bytes& message, MIDIHDR* seen = nullptr) {
+  Bytes copy = message;
+  MIDIHDR header{};
+  header.lpData = reinterpret_cast<char*>(copy.data());
+  header.dwBufferLength = static_cast<uint32_t>(copy.size());
+  const int result = port.SendLong(&header);
+  if (seen) *seen = header;
+  return result;
+}
+
+class JackOutputTest : public JackTest {
+ protected:
+  void SetUp() override {
+    device_ = OpenPeer("Q9m", {"Q9m MIDI 1"}, {});
+    ASSERT_TRUE(device_);
+    auto index = OutputIndex("Q9m MIDI 1");
+    ASSERT_TRUE(index);
+    ASSERT_EQ(port_.Open(*index), 1);
+  }
+
+  std::unique_ptr<JackPeer> device_;
+  midi::MidiOutPort port_;
+};
+
+std::vector<Bytes> HostMessages() {
+  std::vector<Bytes> messages;
+  auto add = [&](auto build) {
+    Bytes message(protocol::kMaxWriteBlockLength);
+    message.resize(build(message.data()));
+    messages.push_back(message);
+  };
+  add([](uint8_t* d) {
+    std::copy(protocol::kIdentityRequest.begin(), protocol::kIdentityRequest.end(), d);
+    return protocol::kIdentityRequest.size();
+  });
+  add([](uint8_t* d) { return protocol::BuildHostIdentityReply(d, {0x4A, 0x01, 0x02, 0x03}); });
+  add([](uint8_t* d) { return protocol::BuildBeginUpdate(d, kModel); });
+  add([](uint8_t* d) { return protocol::BuildEndUpdate(d, kModel); });
+  add([](uint8_t* d) { return protocol::BuildStatusReply(d, kModel, protocol::kStatusAccepted); });
+  add([](uint8_t* d) { return protocol::BuildEraseRange(d, kModel, 0x10000, 0x40000); });
+  add([](uint8_t* d) { return protocol::BuildReadRequest(d, kModel, 0x12345, 256); });
+  for (size_t n : {size_t{1}, size_t{7}, size_t{100}, size_t{1000}, size_t{4095}, size_t{4096}}) {
+    Bytes data(n);
+    for (size_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>(i * 13 + n);
+    add([&](uint8_t* d) {
+      return protocol::BuildWriteBlock(d, kModel, 0x20000 + static_cast<uint32_t>(n), data.data(),
+                                       n);
+    });
+  }
+  return messages;
+}
+
+TEST_F(JackOutputTest, EveryHostMessageArrivesByteForByteBeforeSendLongReturns) {
+  const std::vector<Bytes> messages = HostMessages();
+  std::vector<size_t> lengths;
+  for (const Bytes& message : messages) lengths.push_back(message.size());
+  using protocol::WriteBlockLength;
+  ASSERT_THAT(lengths, ElementsAre(6, 15, 6, 6, 7, 16, 17, WriteBlockLength(1), WriteBlockLength(7),
+                                   WriteBlockLength(100), WriteBlockLength(1000),
+                                   WriteBlockLength(4095), 4700));
+
+  for (size_t i = 0; i < messages.size(); ++i) {
+    MIDIHDR header{};
+    ASSERT_EQ(SendLong(port_, messages[i], &header), 1) << "message " << i;
+    EXPECT_EQ(header.dwFlags & MHDR_DONE, MHDR_DONE);
+    // Done means delivered: the device has the message by the time SendLong returns.
+    EXPECT_EQ(device_->Received(0).size(), i + 1) << "message " << i;
+  }
+  EXPECT_THAT(device_->Received(0), ElementsAreArray(messages));
+}
+
+TEST_F(JackOutputTest, ShortMessagesArrive) {
+  ASSERT_EQ(port_.SendShort(0x90, 60, 100), 1);
+  ASSERT_EQ(port_.SendShort(0xC0, 5, 0), 1);
+  ASSERT_EQ(port_.SendShort(0xF8), 1);
+  ASSERT_TRUE(device_->WaitForReceived(0, 3, std::chrono::seconds(2)));
+  EXPECT_THAT(device_->Received(0), ElementsAre(Bytes{0x90, 60, 100}, Bytes{0xC0, 5}, Bytes{0xF8}));
+}
+
+TEST_F(JackOutputTest, TwoThreadsSendingAtOnceGetEveryMessageOutWhole) {
+  constexpr uint32_t kRounds = 60;
+  constexpr size_t kLength = protocol::kMaxWriteBlockLength;
+  std::atomic<int> failures{0};
+  auto sender = [&](uint32_t thread) {
+    for (uint32_t round = 0; round < kRounds; ++round) {
+      if (SendLong(port_, PatternMessage(kLength, thread * 1000 + round)) != 1) ++failures;
+    }
+  };
+  std::thread a(sender, 1);
+  std::thread b(sender, 2);
+  a.join();
+  b.join();
+  EXPECT_EQ(failures.load(), 0);
+
+  device_->WaitForReceived(0, 2 * kRounds, std::chrono::seconds(2));
+  const std::vector<Bytes> received = device_->Received(0);
+  std::cerr << "received " << received.size() << " failures " << failures << "\n";
+  ASSERT_EQ(received.size(), 2 * kRounds);
+  // Each event is one whole message of one sender, and each sender's messages come in order.
+  uint32_t next[3] = {0, 0, 0};
+  for (const Bytes& message : received) {
+    ASSERT_EQ(message.size(), kLength);
+    const uint32_t tag = message[1] | message[2] << 7 | message[3] << 14;
+    const uint32_t thread = tag / 1000;
+    ASSERT_TRUE(thread == 1 || thread == 2) << "tag " << tag;
+    ASSERT_EQ(tag % 1000, next[thread]) << "thread " << thread;
+    ASSERT_EQ(message, PatternMessage(kLength, tag));
+    ++next[thread];
+  }
+  EXPECT_EQ(next[1], kRounds);
+  EXPECT_EQ(next[2], kRounds);
+}
+
+TEST_F(JackOutputTest, MessagesThatCannotLeaveWholeAreRefused) {
+  for (size_t n : {size_t{20000}, kJackMaxMessageBytes + 1}) {
+    MIDIHDR header{};
+    EXPECT_EQ(SendLong(port_, PatternMessage(n, 7), &header), 0) << n << " bytes";
+    EXPECT_EQ(header.dwFlags & (MHDR_DONE | MHDR_INQUEUE | MHDR_PREPARED), 0u) << n << " bytes";
+  }
+  // The largest message that RtMidi's ring holds still arrives whole.
+  const Bytes largest = PatternMessage(kJackMaxMessageBytes, 8);
+  ASSERT_EQ(SendLong(port_, largest), 1);
+  EXPECT_THAT(device_->Received(0), ElementsAre(largest));
+}
+
+TEST_F(JackOutputTest, SendsFailWithoutHangingOnceTheDeviceGoesAway) {
+  ASSERT_EQ(SendLong(port_, PatternMessage(4700, 1)), 1);
+  device_->UnregisterInput(0);
+  const auto start = Clock::now();
+  EXPECT_EQ(SendLong(port_, PatternMessage(4700, 2)), 0);
+  EXPECT_EQ(port_.SendShort(0x90, 60, 1), 0);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_EQ(OutputIndex("Q9m MIDI 1"), std::nullopt);
+}
+
+TEST_F(JackOutputTest, SendsFailOnceTheDevicesClientCloses) {
+  ASSERT_EQ(SendLong(port_, PatternMessage(4700, 1)), 1);
+  device_.reset();
+  const auto start = Clock::now();
+  EXPECT_EQ(SendLong(port_, PatternMessage(4700, 2)), 0);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+}
+
+TEST_F(JackOutputTest, SendsFailWhileTheDeviceGoesAwayFromAnotherThread) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> failedAt{-1};
+  std::thread sender([&] {
+    for (int i = 0; !stop; ++i) {
+      if (SendLong(port_, PatternMessage(4700, static_cast<uint32_t>(i))) == 0) {
+        failedAt = i;
+        return;
+      }
+    }
+  });
+  ASSERT_TRUE(device_->WaitForReceived(0, 5, std::chrono::seconds(2)));
+  device_->UnregisterInput(0);
+  const auto start = Clock::now();
+  while (failedAt < 0 && Clock::now() - start < std::chrono::seconds(3)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  stop = true;
+  sender.join();
+  ASSERT_GE(failedAt.load(), 5);
+  // Every send reported as done reached the device before it went away.
+  EXPECT_GE(device_->Received(0).size(), static_cast<size_t>(failedAt.load()));
+}
+
+// Measures how long SendLong blocks for a 4,700-byte WriteBlock: the write into RtMidi's ring
+// plus the wait until the message is delivered (three process cycles of 256 frames at most).
+TEST_F(JackOutputTest, ALongSendBlocksForAFewProcessCycles) {
+  constexpr int kRounds = 40;
+  std::vector<double> ms;
+  const Bytes message = PatternMessage(protocol::kMaxWriteBlockLength, 9);
+  for (int i = 0; i < kRounds; ++i) {
+    const auto start = Clock::now();
+    ASSERT_EQ(SendLong(port_, message), 1);
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  const double median = ms[ms.size() / 2];
+  std::cout << "4700-byte SendLong: min " << ms.front() << " ms, median " << median << " ms, max "
+            << ms.back() << " ms over " << kRounds << " sends\n";
+  RecordProperty("median_ms", std::to_string(median));
+  EXPECT_LT(median, 40.0);
+  EXPECT_EQ(device_->Received(0).size(), static_cast<size_t>(kRounds));
+}
+
+}  // namespace
+}  // namespace q9m::testing

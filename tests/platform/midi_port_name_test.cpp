@@ -1,0 +1,110 @@
+// Port names: the decorations that JACK and ALSA put around a device's own name, which ports
+// count as the program's own, the order of a port list, and the cut to a capability record.
+#include <gtest/gtest.h>
+
+#include "platform/midi_service.h"
+#include "platform/rtmidi/port_names.h"
+
+namespace q9m::platform::rtmidi {
+namespace {
+
+TEST(JackPortNameTest, TheClientPrefixIsRemovedUpToTheFirstColon) {
+  EXPECT_EQ(CleanJackPortName("Q9m:Q9m MIDI 1"), "Q9m MIDI 1");
+  EXPECT_EQ(JackClientOf("Q9m:Q9m MIDI 1"), "Q9m");
+  // Port names may hold colons of their own (a2jmidid's do); only the first one separates.
+  EXPECT_EQ(CleanJackPortName("a2j:Q9m [24] (capture): Q9m MIDI 1"),
+            "Q9m [24] (capture): Q9m MIDI 1");
+  EXPECT_EQ(JackClientOf("a2j:Q9m [24] (capture): Q9m MIDI 1"), "a2j");
+  EXPECT_EQ(CleanJackPortName("no client"), "no client");
+  EXPECT_EQ(JackClientOf("no client"), "");
+}
+
+TEST(AlsaPortNameTest, OnlyATrailingNumericClientAndPortIdIsRemoved) {
+  EXPECT_EQ(CleanAlsaPortName("Q9m:Q9m MIDI 1 24:0"), "Q9m:Q9m MIDI 1");
+  EXPECT_EQ(CleanAlsaPortName("Midi Through:Midi Through Port-0 14:0"),
+            "Midi Through:Midi Through Port-0");
+  EXPECT_EQ(CleanAlsaPortName("Q9m:Port 128:15"), "Q9m:Port");
+  // Names that do not end in "C:P" with digits on both sides are left alone.
+  EXPECT_EQ(CleanAlsaPortName("Q9m:Q9m MIDI 1"), "Q9m:Q9m MIDI 1");
+  EXPECT_EQ(CleanAlsaPortName("Q9m:Out 2:"), "Q9m:Out 2:");
+  EXPECT_EQ(CleanAlsaPortName("Q9m:Out :5"), "Q9m:Out :5");
+  EXPECT_EQ(CleanAlsaPortName("Q9m:Out A:5"), "Q9m:Out A:5");
+  EXPECT_EQ(CleanAlsaPortName("Q9m:Out 1:5x"), "Q9m:Out 1:5x");
+}
+
+TEST(OwnPortTest, OwnJackClientsAreTheNameAndTheServersNumberedCopies) {
+  EXPECT_TRUE(IsOwnJackClient("q9m-updater", "q9m-updater"));
+  EXPECT_TRUE(IsOwnJackClient("q9m-updater-01", "q9m-updater"));
+  EXPECT_TRUE(IsOwnJackClient("q9m-updater-12", "q9m-updater"));
+  EXPECT_FALSE(IsOwnJackClient("q9m-updater-", "q9m-updater"));
+  EXPECT_FALSE(IsOwnJackClient("q9m-updater-peer", "q9m-updater"));
+  EXPECT_FALSE(IsOwnJackClient("q9m-updater2", "q9m-updater"));
+  EXPECT_FALSE(IsOwnJackClient("q9m", "q9m-updater"));
+  EXPECT_FALSE(IsOwnJackClient("Q9m", "q9m-updater"));
+}
+
+TEST(OwnPortTest, OwnAlsaPortsStartWithTheClientNameAndAColon) {
+  EXPECT_TRUE(IsOwnAlsaPort("Q9m Updater:in 129:0", "Q9m Updater"));
+  EXPECT_FALSE(IsOwnAlsaPort("Q9m Updater 2:in 130:0", "Q9m Updater"));
+  EXPECT_FALSE(IsOwnAlsaPort("Q9m:Q9m MIDI 1 24:0", "Q9m Updater"));
+  EXPECT_FALSE(IsOwnAlsaPort("Q9m Updater", "Q9m Updater"));
+}
+
+std::vector<std::string> Names(const StablePortList& list) {
+  std::vector<std::string> names;
+  for (size_t i = 0; i < list.size(); ++i) names.push_back(list.At(i)->name);
+  return names;
+}
+
+TEST(StablePortListTest, KnownPortsKeepTheirOrderAndNewOnesComeLast) {
+  StablePortList list;
+  list.Update({{"b:1", "1"}, {"a:2", "2"}});
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"1", "2"}));
+  // The system now reports them in another order, with a new port in front.
+  list.Update({{"c:3", "3"}, {"a:2", "2"}, {"b:1", "1"}});
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"1", "2", "3"}));
+  // A port that went away leaves; the others close up.
+  list.Update({{"c:3", "3"}, {"a:2", "2"}});
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"2", "3"}));
+  EXPECT_EQ(list.At(1)->id, "c:3");
+  EXPECT_EQ(list.At(2), nullptr);
+  list.Update({});
+  EXPECT_EQ(list.size(), 0u);
+}
+
+TEST(StablePortListTest, PortsWithTheSameNameAreToldApartByTheirIds) {
+  StablePortList list;
+  list.Update({{"one:MIDI", "MIDI"}, {"two:MIDI", "MIDI"}});
+  list.Update({{"two:MIDI", "MIDI"}, {"one:MIDI", "MIDI"}});
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list.At(0)->id, "one:MIDI");
+  EXPECT_EQ(list.At(1)->id, "two:MIDI");
+}
+
+TEST(FitPortNameTest, NamesAreCutTo31Bytes) {
+  EXPECT_EQ(FitPortName(""), "");
+  EXPECT_EQ(FitPortName("Q9m MIDI 1"), "Q9m MIDI 1");
+  const std::string exact(31, 'x');
+  EXPECT_EQ(FitPortName(exact), exact);
+  EXPECT_EQ(FitPortName(exact + "yz"), exact);
+}
+
+TEST(FitPortNameTest, NoUtf8SequenceIsCutInHalf) {
+  const std::string umlaut = "\xC3\xBC";          // ü, 2 bytes
+  const std::string euro = "\xE2\x82\xAC";        // €, 3 bytes
+  const std::string guitar = "\xF0\x9F\x8E\xB8";  // a 4-byte character
+  // 30 ASCII bytes, then a character that would straddle the cut: it is left out whole.
+  EXPECT_EQ(FitPortName(std::string(30, 'a') + umlaut), std::string(30, 'a'));
+  EXPECT_EQ(FitPortName(std::string(29, 'a') + euro), std::string(29, 'a'));
+  EXPECT_EQ(FitPortName(std::string(28, 'a') + guitar + "b"), std::string(28, 'a'));
+  // A character that ends exactly at byte 31 stays.
+  EXPECT_EQ(FitPortName(std::string(29, 'a') + umlaut + "b"), std::string(29, 'a') + umlaut);
+  EXPECT_EQ(FitPortName(std::string(27, 'a') + guitar + "b"), std::string(27, 'a') + guitar);
+  // A name made only of multi-byte characters is cut at a character boundary.
+  std::string euros;
+  for (int i = 0; i < 11; ++i) euros += euro;  // 33 bytes
+  EXPECT_EQ(FitPortName(euros), euros.substr(0, 30));
+}
+
+}  // namespace
+}  // namespace q9m::platform::rtmidi
