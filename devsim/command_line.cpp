@@ -149,7 +149,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       const size_t most = option == "--silent-block" ? 2 : 3;
       BlockFault* fault = parts.size() <= most ? FaultFor(d, parts[0]) : nullptr;
       const auto times = parts.size() > 1 ? Number32(parts[1]) : std::optional<uint32_t>(1);
-      const auto extra = parts.size() > 2 ? Number32(parts[2]) : std::optional<uint32_t>();
+      std::optional<uint32_t> extra;
+      if (parts.size() > 2) extra = Number32(parts[2]);
       if (!fault || !times || (parts.size() > 2 && !extra) || *times > 1000000) {
         return fail(option + ": bad value '" + *text + "'");
       }
@@ -164,7 +165,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         fault->silent = n;
       } else {
         fault->late = n;
-        if (extra) fault->lateMs = *extra;
+        fault->lateMs = extra.value_or(fault->lateMs);
       }
     } else if (option == "--refuse-erases" || option == "--silent-erase" ||
                option == "--reply-delay" || option == "--erase-ms-per-64k" ||

