@@ -64,13 +64,6 @@ class CDxMTimerTest : public ::testing::Test {
   size_t active_ = 0;
 };
 
-TEST_F(CDxMTimerTest, TakesItsPeriodsFromTheService) {
-  CDxMTimer timer;
-  EXPECT_EQ(timer.MinPeriod(), platform::kTimerPeriodMin);
-  EXPECT_EQ(timer.MaxPeriod(), platform::kTimerPeriodMax);
-  EXPECT_EQ(timer.TimerId(), 0u);
-}
-
 TEST_F(CDxMTimerTest, StartRaisesTheResolutionAndPassesTheUserValue) {
   Counter counter;
   CDxMTimer timer;

@@ -284,6 +284,28 @@ TEST_F(MidiInPortTest, DestructionReleasesQueuedMessages) {
   EXPECT_EQ(next.Start(), 1);  // the destroyed port closed the device
 }
 
+const char* OpName(InputOp op) {
+  switch (op) {
+    case InputOp::Open:
+      return "Open";
+    case InputOp::Reset:
+      return "Reset";
+    case InputOp::Prepare:
+      return "Prepare";
+    case InputOp::AddBuffer:
+      return "AddBuffer";
+    case InputOp::Start:
+      return "Start";
+    case InputOp::Stop:
+      return "Stop";
+    case InputOp::Unprepare:
+      return "Unprepare";
+    case InputOp::Close:
+      return "Close";
+  }
+  return "Unknown";
+}
+
 // Each step of Start refused in turn, once or until the fault is cleared.
 struct StartFault {
   InputOp op;
@@ -322,7 +344,10 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFault{InputOp::Reset, 1}, StartFault{InputOp::Reset, -1},
                       StartFault{InputOp::Prepare, 1}, StartFault{InputOp::Prepare, -1},
                       StartFault{InputOp::AddBuffer, 1}, StartFault{InputOp::AddBuffer, -1},
-                      StartFault{InputOp::Start, 1}, StartFault{InputOp::Start, -1}));
+                      StartFault{InputOp::Start, 1}, StartFault{InputOp::Start, -1}),
+    [](const ::testing::TestParamInfo<StartFault>& info) {
+      return std::string(OpName(info.param.op)) + (info.param.times < 0 ? "Always" : "Once");
+    });
 
 // Each step of Stop refused until the fault is cleared. The service may go on writing into
 // the receive buffer, so the port must not release it (the address sanitizer sees a write
@@ -366,7 +391,10 @@ TEST_P(MidiInPortStopFaultTest, DestructionClosesAPortWhoseStopWasRefused) {
 
 INSTANTIATE_TEST_SUITE_P(EachStep, MidiInPortStopFaultTest,
                          ::testing::Values(InputOp::Stop, InputOp::Reset, InputOp::Unprepare,
-                                           InputOp::Close));
+                                           InputOp::Close),
+                         [](const ::testing::TestParamInfo<InputOp>& info) {
+                           return std::string(OpName(info.param));
+                         });
 
 }  // namespace
 }  // namespace q9m::midi

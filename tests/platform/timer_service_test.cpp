@@ -87,7 +87,8 @@ TEST(TimerServiceTest, RefusesEventsItCannotRun) {
   RefuseTimerEvents(1);
   EXPECT_EQ(timeSetEvent(1, 1, ProbeCallback, user, TIME_PERIODIC), 0u);
   EXPECT_EQ(ActiveTimerEvents(), active);
-  const uint32_t id = timeSetEvent(1, 1, ProbeCallback, user, TIME_PERIODIC);  // once only
+  // Refused once only. A minute's delay: no tick before the kill, which cuts the wait short.
+  const uint32_t id = timeSetEvent(60000, 1, ProbeCallback, user, TIME_PERIODIC);
   EXPECT_NE(id, 0u);
   EXPECT_EQ(timeKillEvent(id), TIMERR_NOERROR);
 
