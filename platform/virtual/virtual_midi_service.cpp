@@ -41,11 +41,13 @@ class DoneCompleter {
         continue;
       }
       auto first = pending_.begin();
-      if (Clock::now() >= first->first) {
+      // A copy: CompleteAll may empty the map while this thread waits.
+      const Clock::time_point deadline = first->first;
+      if (Clock::now() >= deadline) {
         MarkDone(first->second);
         pending_.erase(first);
       } else {
-        changed_.wait_until(lock, first->first);
+        changed_.wait_until(lock, deadline);
       }
     }
   }
