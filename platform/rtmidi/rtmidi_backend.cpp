@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "platform/rtmidi/jack_monitor.h"
@@ -177,6 +178,13 @@ struct JackCore {
     if (it != ownClients.end()) ownClients.erase(it);
   }
 
+  // The server writes a new connection into the graph that a later cycle starts with; until
+  // then a message would leave through a port that feeds nothing. Waiting as long as a message
+  // takes to be delivered covers that switch.
+  bool AwaitConnection() const {
+    return monitor->WaitForCycle(monitor->Cycles() + kCyclesUntilDelivered, kSendTimeout);
+  }
+
   size_t MaxMessageBytes() const {
     const size_t buffer = monitor->MidiBufferSize();
     const size_t eventLimit = buffer > kMidiBufferHeaderBytes + kMidiEventRecordBytes
@@ -209,7 +217,7 @@ class JackOutputConnection final : public OutputConnection {
     if (!core_->monitor->Connect(own_, destination_, nullptr)) {
       return core_->monitor->PortExists(destination_) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
     }
-    return MMSYSERR_NOERROR;
+    return core_->AwaitConnection() ? MMSYSERR_NOERROR : MIDIERR_NOTREADY;
   }
 
   MMRESULT SendLong(MIDIHDR* header) override {
@@ -320,7 +328,7 @@ class JackInputSource final : public InputSource {
     if (!core_->monitor->Connect(source_, own_, nullptr)) {
       return core_->monitor->PortExists(source_) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
     }
-    return MMSYSERR_NOERROR;
+    return core_->AwaitConnection() ? MMSYSERR_NOERROR : MIDIERR_NOTREADY;
   }
 
   void Close() override {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -42,6 +43,10 @@ bool Reap(pid_t pid, Clock::duration timeout) {
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+void PrintJackError(const char* text) {
+  std::fprintf(stderr, "jack: %s\n", text);
 }
 
 void StopChild(pid_t pid) {
@@ -81,6 +86,11 @@ std::unique_ptr<JackServer> JackServer::Start(std::string* error, int periodFram
   setenv("JACK_NO_START_SERVER", "1", 1);
   std::unique_ptr<JackServer> server(new JackServer(name, pid, logPath));
 
+  // Until the server listens, every probe would print libjack's complaint.
+  jack_set_error_function(+[](const char*) {});
+  struct LoudAgain {
+    ~LoudAgain() { jack_set_error_function(&PrintJackError); }
+  } loudAgain;
   const auto deadline = Clock::now() + kStartTimeout;
   for (;;) {
     int status = 0;
