@@ -27,6 +27,19 @@ UpdateWorker::Reply UpdateWorker::WaitForReply(uint32_t timeoutMs) {
   return Status() == kStatusClosing ? Reply::Closing : Reply::Signalled;
 }
 
+bool UpdateWorker::AwaitReply(uint32_t timeoutMs, int timeoutError) {
+  switch (WaitForReply(timeoutMs)) {
+    case Reply::Closing:
+      return false;
+    case Reply::TimedOut:
+      ReportError(timeoutError);
+      return false;
+    case Reply::Signalled:
+      break;
+  }
+  return true;
+}
+
 bool UpdateWorker::Pause(uint32_t milliseconds) {
   return context_.closing.SleepFor(milliseconds) && !Closing();
 }
@@ -63,15 +76,7 @@ int UpdateWorker::RunUpdate() {
     ReportError(IDS_CANT_OPEN_MIDI_OUT);
     return 0;
   }
-  switch (WaitForReply(kIdentityReplyTimeoutMs)) {
-    case Reply::Closing:
-      return 0;
-    case Reply::TimedOut:
-      ReportError(IDS_TIMEOUT_1);
-      return 0;
-    case Reply::Signalled:
-      break;
-  }
+  if (!AwaitReply(kIdentityReplyTimeoutMs, IDS_TIMEOUT_1)) return 0;
   if (Status() != kStatusSuccess) {
     ReportError(IDS_ILLEGAL_DEVICE);
     return 0;
@@ -91,15 +96,7 @@ int UpdateWorker::RunUpdate() {
   // Ask the device to begin the update.
   context_.sender.SendBeginUpdate();
   ShowActivity(IDS_ERASING);
-  switch (WaitForReply(kBeginUpdateTimeoutMs)) {
-    case Reply::Closing:
-      return 0;
-    case Reply::TimedOut:
-      ReportError(IDS_TIMEOUT_1);
-      return 0;
-    case Reply::Signalled:
-      break;
-  }
+  if (!AwaitReply(kBeginUpdateTimeoutMs, IDS_TIMEOUT_1)) return 0;
   ShowActivity(std::string());
   const int status = Status();
   if (status == kStatusNotInUpdateMode) {
@@ -116,15 +113,7 @@ int UpdateWorker::RunUpdate() {
 
   // Tell the device that the update is over; any reply counts.
   context_.sender.SendEndUpdate();
-  switch (WaitForReply(kEndUpdateTimeoutMs)) {
-    case Reply::Closing:
-      return 0;
-    case Reply::TimedOut:
-      ReportError(IDS_TRANSFER_ERROR);
-      return 0;
-    case Reply::Signalled:
-      break;
-  }
+  if (!AwaitReply(kEndUpdateTimeoutMs, IDS_TRANSFER_ERROR)) return 0;
   if (Closing()) return 0;
   view_.SetActivityText(LoadString(IDS_UPDATE_COMPLETED));
   view_.RestoreControls();
@@ -140,15 +129,7 @@ int UpdateWorker::RunFlashPlan() {
   if (std::any_of(plan.begin(), plan.end(), [](const auto& row) { return row.address == 0; })) {
     context_.device.readBack.Reset();
     context_.sender.SendReadRequest(firmware::kVersionAddress, firmware::kVersionLength);
-    switch (WaitForReply(kReadReplyTimeoutMs)) {
-      case Reply::Closing:
-        return -1;
-      case Reply::TimedOut:
-        ReportError(IDS_TIMEOUT_1);
-        return -1;
-      case Reply::Signalled:
-        break;
-    }
+    if (!AwaitReply(kReadReplyTimeoutMs, IDS_TIMEOUT_1)) return -1;
     if (Status() != kStatusSuccess) {
       ReportError(IDS_TRANSFER_ERROR);
       return -1;
@@ -183,15 +164,8 @@ int UpdateWorker::RunEraseStep(uint32_t address, uint32_t size) {
     context_.sender.SendEraseRange(context_.device.deviceCode.ModelByte(), address, size);
     ShowProgress(1);
     ShowActivity(IDS_ERASING);
-    switch (WaitForReply(kEraseReplyTimeoutMs)) {
-      case Reply::Closing:
-        return -1;
-      case Reply::TimedOut:  // an erase is never sent again after a time-out
-        ReportError(IDS_TIMEOUT_3);
-        return -1;
-      case Reply::Signalled:
-        break;
-    }
+    // An erase is never sent again after a time-out.
+    if (!AwaitReply(kEraseReplyTimeoutMs, IDS_TIMEOUT_3)) return -1;
     if (Status() == kStatusSuccess) {
       ShowProgress(kEraseProgressRange);
       return 0;

@@ -44,6 +44,9 @@ class UpdateWorker {
   enum class Reply { Signalled, TimedOut, Closing };
 
   Reply WaitForReply(uint32_t timeoutMs);
+  // True when a reply came; on a time-out reports `timeoutError`, and when the window is
+  // closing reports nothing. A step that is not awaited again after a time-out uses this.
+  bool AwaitReply(uint32_t timeoutMs, int timeoutError);
   // False when the window closed during the pause.
   bool Pause(uint32_t milliseconds);
   bool Closing() const;
