@@ -4,14 +4,13 @@
 #include <QDialog>
 #include <QIcon>
 
+#include "ui/instance_name.h"
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace q9m::ui {
-
-// The program's name as the About box shows it, whatever the instance number.
-inline constexpr const char* kProgramTitle = "Vela Q9m System v2.00 Updater";
 
 // The icon of the windows and the About box: a blue effects pedal with an update arrow,
 // drawn at 16, 32 and 48 pixels.

@@ -18,6 +18,7 @@
 #include "protocol/string_table.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
+#include "ui/instance_name.h"
 #include "ui/port_preselection.h"
 
 namespace q9m::ui {
@@ -259,10 +260,7 @@ void CK2pUpdatorDlg::OnInitDialog() {
   FillPortLists();
   session_.StartTimer();
   progress_->setRange(0, 100);
-  setWindowTitle(
-      instanceNumber_ == 1
-          ? QString::fromUtf8(kProgramTitle)
-          : QStringLiteral("%1 (%2)").arg(QString::fromUtf8(kProgramTitle)).arg(instanceNumber_));
+  setWindowTitle(QString::fromStdString(InstanceName(instanceNumber_)));
   execute_->setFocus();
 }
 

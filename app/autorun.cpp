@@ -1,0 +1,62 @@
+#include "app/autorun.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cstdio>
+
+#include "ui/main_dialog.h"
+
+namespace q9m::app {
+
+void PrintLine(const QString& text) {
+  std::printf("%s\n", text.toLocal8Bit().constData());
+  std::fflush(stdout);
+}
+
+Autorun::Autorun()
+    : enabled_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN") == QLatin1String("1")),
+      screenshot_(qEnvironmentVariable("Q9M_UPDATER_SCREENSHOT")) {}
+
+void Autorun::Dismiss(QMessageBox& box) const {
+  if (!enabled_) return;
+  PrintLine(QStringLiteral("[%1] %2").arg(box.windowTitle(), box.text()));
+  QMessageBox* target = &box;
+  QMetaObject::invokeMethod(
+      target,
+      [target] {
+        if (QAbstractButton* ok = target->button(QMessageBox::Ok)) ok->click();
+      },
+      Qt::QueuedConnection);
+}
+
+void Autorun::Attach(ui::CK2pUpdatorDlg& dialog) {
+  if (!enabled_) return;
+  PrintLine(QStringLiteral("Window: %1").arg(dialog.windowTitle()));
+  QObject::connect(&dialog, &ui::CK2pUpdatorDlg::errorBoxShown, &dialog,
+                   [this](QMessageBox* box) { Dismiss(*box); });
+  QObject::connect(&dialog, &ui::CK2pUpdatorDlg::executeEnded, &dialog,
+                   [this, &dialog](bool ok, const QString& outcome) {
+                     completed_ = ok;
+                     PrintLine(outcome);
+                     // After the handler that reported the end has returned.
+                     QMetaObject::invokeMethod(
+                         &dialog,
+                         [this, &dialog] {
+                           if (!screenshot_.isEmpty() && !dialog.grab().save(screenshot_, "PNG")) {
+                             std::fprintf(stderr, "Could not save the screenshot to %s\n",
+                                          screenshot_.toLocal8Bit().constData());
+                           }
+                           dialog.close();
+                         },
+                         Qt::QueuedConnection);
+                   });
+}
+
+void Autorun::PressExecute(ui::CK2pUpdatorDlg& dialog) const {
+  if (!enabled_ || !dialog.isVisible()) return;
+  dialog.findChild<QPushButton*>(QStringLiteral("control%1").arg(ui::CK2pUpdatorDlg::kIdExecute))
+      ->click();
+}
+
+}  // namespace q9m::app

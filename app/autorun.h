@@ -1,0 +1,46 @@
+// Automation for the demo and the end-to-end tests, switched on by the environment:
+//   Q9M_UPDATER_AUTORUN=1        prints the window title, presses Execute once the window is
+//                                up, prints every message box on stdout and dismisses it, and
+//                                prints the outcome ("Version update completed." or the error
+//                                text) when the press has come to its end, and closes the
+//                                window; the exit status is 0 for a completed update, 1
+//                                otherwise.
+//   Q9M_UPDATER_SCREENSHOT=PATH  with autorun: saves a grab of the window (PNG) before it
+//                                closes.
+// Without them the program is left to its user.
+#pragma once
+
+#include <QString>
+
+class QMessageBox;
+
+namespace q9m::ui {
+class CK2pUpdatorDlg;
+}
+
+namespace q9m::app {
+
+class Autorun {
+ public:
+  Autorun();
+  bool enabled() const { return enabled_; }
+
+  // Records the box and presses its OK button once it is up (when enabled).
+  void Dismiss(QMessageBox& box) const;
+  // Prints the title and follows the dialog's boxes and outcome (when enabled).
+  void Attach(ui::CK2pUpdatorDlg& dialog);
+  // Presses Execute (when enabled and the window is up).
+  void PressExecute(ui::CK2pUpdatorDlg& dialog) const;
+  // True once an automated press has ended with "Version update completed.".
+  bool completed() const { return completed_; }
+
+ private:
+  bool enabled_ = false;
+  QString screenshot_;
+  bool completed_ = false;
+};
+
+// Prints one line on stdout at once (the tests read it while the program runs).
+void PrintLine(const QString& text);
+
+}  // namespace q9m::app
