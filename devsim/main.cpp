@@ -200,7 +200,9 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  SimulatedDevice device(line.device);
+  DeviceOptions options = line.device;
+  options.linkMayLoseMessages = true;  // real ports
+  SimulatedDevice device(options);
   SysExAssembler assembler(device);
   Ports ports;
   try {

@@ -48,7 +48,8 @@ std::string ReportText(const DeviceReport& r) {
          std::to_string(c.hostIdentityReplies) + " HostIdentityReply, " + std::to_string(c.others) +
          " other\n";
   out += "blocks: " + std::to_string(r.blocksAcknowledged) + " of " + std::to_string(r.planBlocks) +
-         " written, " + std::to_string(r.blocksRepeated) + " repeats acknowledged, " +
+         " written, " + std::to_string(r.blocksRepeated) + " repeats acknowledged (" +
+         std::to_string(r.repeatsAfterTimeOut) + " after a full time-out), " +
          std::to_string(r.blocksRefused) + " refused\n";
   out += "sent: " + std::to_string(r.repliesSent) + " replies (" + std::to_string(r.repliesLost) +
          " more lost on purpose), " + std::to_string(r.ownRequestsSent) + " own requests, " +
@@ -86,6 +87,7 @@ std::string ReportJson(const DeviceReport& r) {
   out += "  \"blocksAcknowledged\": " + std::to_string(r.blocksAcknowledged) + ",\n";
   out += "  \"planBlocks\": " + std::to_string(r.planBlocks) + ",\n";
   out += "  \"blocksRepeated\": " + std::to_string(r.blocksRepeated) + ",\n";
+  out += "  \"repeatsAfterTimeOut\": " + std::to_string(r.repeatsAfterTimeOut) + ",\n";
   out += "  \"blocksRefused\": " + std::to_string(r.blocksRefused) + ",\n";
   out += "  \"repliesSent\": " + std::to_string(r.repliesSent) + ",\n";
   out += "  \"repliesLost\": " + std::to_string(r.repliesLost) + ",\n";

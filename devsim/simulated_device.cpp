@@ -558,7 +558,11 @@ void SimulatedDevice::HandleWrite(const std::vector<uint8_t>& m, double hostSent
     const bool replyLate =
         record.replySentAt - record.answeredSentAt > kHostBlockTimeoutMs - margin;
     const bool resentBeforeReply = hostSent < record.replySentAt + margin;
-    if (!record.replyLost && !replyLate && !resentBeforeReply) {
+    const bool afterTimeOut = hostSent - record.answeredSentAt > kHostBlockTimeoutMs - margin;
+    if (!record.replyLost && !replyLate && !resentBeforeReply && options_.linkMayLoseMessages &&
+        afterTimeOut) {
+      ++report_.repeatsAfterTimeOut;
+    } else if (!record.replyLost && !replyLate && !resentBeforeReply) {
       Violation(Format("%s: resent although its acknowledgement went out %.0f ms after the send",
                        where.c_str(), record.replySentAt - record.answeredSentAt));
     }

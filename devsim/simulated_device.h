@@ -76,6 +76,10 @@ struct DeviceOptions {
   // host's automatic answers are checked.
   bool sendOwnRequests = false;
   uint32_t ownRequestEveryBlocks = 100;
+  // Real ports can drop a message (a JACK client that misses its cycle loses that cycle's
+  // events). A block sent again after the host's full reply time-out is then what the host
+  // must do when the acknowledgement never reached it, and is counted, not held against it.
+  bool linkMayLoseMessages = false;
 };
 
 struct MessageCounts {
@@ -92,12 +96,13 @@ struct MessageCounts {
 
 struct DeviceReport {
   MessageCounts received;
-  uint32_t blocksAcknowledged = 0;  // distinct blocks written and acknowledged
-  uint32_t blocksRepeated = 0;      // identical repeats acknowledged again
-  uint32_t blocksRefused = 0;       // WriteBlocks answered with an error status
-  uint32_t planBlocks = 0;          // blocks the plan needs for this device
-  uint32_t repliesSent = 0;         // status, identity and read replies that went out
-  uint32_t repliesLost = 0;         // replies dropped by a fault
+  uint32_t blocksAcknowledged = 0;   // distinct blocks written and acknowledged
+  uint32_t blocksRepeated = 0;       // identical repeats acknowledged again
+  uint32_t repeatsAfterTimeOut = 0;  // of those, sent after a full time-out (reply lost on the way)
+  uint32_t blocksRefused = 0;        // WriteBlocks answered with an error status
+  uint32_t planBlocks = 0;           // blocks the plan needs for this device
+  uint32_t repliesSent = 0;          // status, identity and read replies that went out
+  uint32_t repliesLost = 0;          // replies dropped by a fault
   uint32_t ownRequestsSent = 0;
   uint32_t unsolicitedSent = 0;
   bool updateStarted = false;  // a BeginUpdate was accepted

@@ -197,6 +197,35 @@ TEST_F(WriteRefusal, IdenticalRepeatIsAcknowledgedButFlaggedWhenTheAckWasNotLost
   EXPECT_TRUE(HasViolation(report, {"WriteBlock at 0x023000", "resent although"}));
 }
 
+// On real ports an acknowledgement can be lost on the way. A repeat after the host's full
+// time-out is then the host's duty; a quicker one is still its mistake.
+TEST(SimulatedDeviceOnLossyLink, ARepeatAfterAFullTimeOutIsCountedAndAQuickerOneFlagged) {
+  DeviceOptions options;
+  options.linkMayLoseMessages = true;
+  DeviceHarness h(options);
+  const ClockScale fast(10);
+  ASSERT_EQ(h.Exchange(Begin()), DeviceStatus(0));
+  ASSERT_EQ(h.Exchange(Erase(0x23000, 0x38000)), DeviceStatus(0));
+  const uint8_t* image = firmware::FindImage(133)->bytes;
+  const Bytes first = Block(0x23000, image, 4096);
+  const Bytes second = Block(0x24000, image + 4096, 4096);
+
+  ASSERT_EQ(h.Exchange(first), DeviceStatus(0));
+  platform::Sleep(kHostBlockTimeoutMs + 500);  // the host's wait, then its pause
+  EXPECT_EQ(h.Exchange(first), DeviceStatus(0));
+  DeviceReport report = h.device.Report();
+  EXPECT_EQ(report.repeatsAfterTimeOut, 1u);
+  EXPECT_TRUE(report.violations.empty()) << Violations(report);
+
+  ASSERT_EQ(h.Exchange(second), DeviceStatus(0));
+  platform::Sleep(400);
+  EXPECT_EQ(h.Exchange(second), DeviceStatus(0));
+  report = h.device.Report();
+  EXPECT_EQ(report.blocksRepeated, 2u);
+  EXPECT_EQ(report.repeatsAfterTimeOut, 1u);
+  EXPECT_TRUE(HasViolation(report, {"WriteBlock at 0x024000", "resent although"}));
+}
+
 TEST(SimulatedDevice, ForeignAndMalformedMessagesAreIgnoredAndRecorded) {
   DeviceHarness h;
   ASSERT_EQ(h.Exchange(Begin()), DeviceStatus(0));

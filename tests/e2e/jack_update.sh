@@ -7,23 +7,7 @@ set -euo pipefail
 devsim=$1 updater=$2 work=$3
 shift 3
 mkdir -p "$work"
-export JACK_DEFAULT_SERVER="q9m-e2e-$$"
-export JACK_NO_AUDIO_RESERVATION=1
-
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-}
-trap cleanup EXIT
-
-jackd -n "$JACK_DEFAULT_SERVER" -d dummy -p 256 >"$work/jackd.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  jack_lsp >/dev/null 2>&1 && break
-  sleep 0.1
-done
+source "$(dirname "${BASH_SOURCE[0]}")/private_jack.sh"
 
 "$devsim" --exit-after-end --timeout 600 --json "$work/report.json" "$@" >"$work/devsim.log" 2>&1 &
 devsim_pid=$!
