@@ -94,11 +94,8 @@ uint32_t MidiInPort::GetDeviceCount() {
 
 void MidiInPort::GetDeviceName(uint32_t index, char* buffer) {
   MIDIINCAPSA caps{};
-  buffer[0] = '\0';
-  if (midiInGetDevCapsA(index, &caps, sizeof caps) != MMSYSERR_NOERROR) return;
-  const size_t length = strnlen(caps.szPname, sizeof caps.szPname - 1);
-  std::memcpy(buffer, caps.szPname, length);
-  buffer[length] = '\0';
+  const bool described = midiInGetDevCapsA(index, &caps, sizeof caps) == MMSYSERR_NOERROR;
+  CopyPortName(described ? caps.szPname : nullptr, sizeof caps.szPname, buffer);
 }
 
 int MidiInPort::Start() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "midi/midi_out_port.h"
+#include "midi/port_name.h"
 #include "platform/midi_types.h"
 
 namespace q9m::midi {
@@ -83,7 +84,7 @@ class MidiInPort {
 
   static uint32_t GetDeviceCount();
   // Copies the port's name (empty when the service cannot describe the port) into `buffer`,
-  // which holds kPortNameBufferSize characters.
+  // which holds kPortNameBufferSize bytes (see CopyPortName).
   static void GetDeviceName(uint32_t index, char* buffer);
 
   // Opens port `deviceIndex` and starts receiving: 1 when the port is receiving afterwards

@@ -1,7 +1,5 @@
 #include "midi/midi_out_port.h"
 
-#include <cstring>
-
 #include "platform/midi_service.h"
 #include "platform/sync.h"
 
@@ -19,11 +17,8 @@ uint32_t MidiOutPort::GetDeviceCount() {
 
 void MidiOutPort::GetDeviceName(uint32_t index, char* buffer) {
   MIDIOUTCAPSA caps{};
-  buffer[0] = '\0';
-  if (midiOutGetDevCapsA(index, &caps, sizeof caps) != MMSYSERR_NOERROR) return;
-  const size_t length = strnlen(caps.szPname, sizeof caps.szPname - 1);
-  std::memcpy(buffer, caps.szPname, length);
-  buffer[length] = '\0';
+  const bool described = midiOutGetDevCapsA(index, &caps, sizeof caps) == MMSYSERR_NOERROR;
+  CopyPortName(described ? caps.szPname : nullptr, sizeof caps.szPname, buffer);
 }
 
 int MidiOutPort::Open(uint32_t index) {

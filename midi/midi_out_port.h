@@ -6,12 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "midi/port_name.h"
 #include "platform/midi_types.h"
 
 namespace q9m::midi {
-
-// Port names are copied into buffers of this many characters, terminator included.
-inline constexpr size_t kPortNameBufferSize = 40;
 
 class MidiOutPort {
  public:
@@ -22,7 +20,7 @@ class MidiOutPort {
 
   static uint32_t GetDeviceCount();
   // Copies the port's name (empty when the service cannot describe the port) into `buffer`,
-  // which holds kPortNameBufferSize characters.
+  // which holds kPortNameBufferSize bytes (see CopyPortName).
   static void GetDeviceName(uint32_t index, char* buffer);
 
   // 1 when port `index` is open afterwards (already open with that index, or opened now).

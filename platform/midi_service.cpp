@@ -107,12 +107,8 @@ uint32_t LoadFlags(const MIDIHDR* header) {
 }
 
 std::string FitPortName(const std::string& name) {
-  size_t length = std::min(name.size(), MAXPNAMELEN - 1);
-  // Step back over UTF-8 continuation bytes so that no character is cut in half.
-  if (length < name.size()) {
-    while (length > 0 && (static_cast<uint8_t>(name[length]) & 0xC0) == 0x80) --length;
-  }
-  return name.substr(0, length);
+  return name.substr(0,
+                     Utf8CutLength(name.data(), name.size(), kPortNameMaxChars, MAXPNAMELEN - 1));
 }
 
 // ---- Output ------------------------------------------------------------------------------

@@ -77,8 +77,8 @@ void MarkDone(MIDIHDR* header);
 // Reads the flags of a header that another thread may be completing.
 uint32_t LoadFlags(const MIDIHDR* header);
 
-// Shortens a port name to what a capability record holds: at most 31 bytes, never cutting a
-// UTF-8 sequence in half.
+// Shortens a port name to what a capability record holds: at most kPortNameMaxChars
+// characters, never cutting a UTF-8 sequence in half.
 std::string FitPortName(const std::string& name);
 
 // ---- What the ports call -------------------------------------------------------------------

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/utf8_cut.h"
+
 namespace q9m::platform {
 
 using MMRESULT = uint32_t;
@@ -43,8 +45,10 @@ inline constexpr uint32_t MHDR_DONE = 0x1;
 inline constexpr uint32_t MHDR_PREPARED = 0x2;
 inline constexpr uint32_t MHDR_INQUEUE = 0x4;
 
-// Port names are at most 31 characters and a terminator.
-inline constexpr size_t MAXPNAMELEN = 32;
+// Port names are at most 31 characters and a terminator. The MIDI systems report names in
+// UTF-8, so the record holds 31 characters of up to 4 bytes each, and the terminator.
+inline constexpr size_t kPortNameMaxChars = 31;
+inline constexpr size_t MAXPNAMELEN = kPortNameMaxChars * kMaxUtf8CharBytes + 1;
 
 struct MIDIOUTCAPSA {
   uint16_t wMid = 0;

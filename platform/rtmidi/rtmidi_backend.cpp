@@ -17,6 +17,7 @@
 
 #include "platform/rtmidi/jack_monitor.h"
 #include "platform/rtmidi/port_names.h"
+#include "platform/utf8_cut.h"
 
 namespace q9m::platform {
 
@@ -625,11 +626,7 @@ std::shared_ptr<MidiBackend> MakeJackBackend(const std::string& clientName, std:
 std::string UsableClientName(std::string name) {
   std::replace(name.begin(), name.end(), ':', ' ');
   if (name.empty()) name = "MIDI";
-  if (name.size() > kMaxClientNameBytes) {
-    size_t length = kMaxClientNameBytes;
-    while (length > 0 && (static_cast<uint8_t>(name[length]) & 0xC0) == 0x80) --length;
-    name.resize(length);
-  }
+  name.resize(Utf8CutLength(name.data(), name.size(), name.size(), kMaxClientNameBytes));
   return name;
 }
 

@@ -9,6 +9,7 @@
 #include "midi/midi_out_port.h"
 #include "platform/midi_service.h"
 #include "tests/jack/jack_environment.h"
+#include "ui/port_preselection.h"
 
 namespace q9m::testing {
 namespace {
@@ -65,14 +66,31 @@ TEST_F(JackPortListTest, OwnPortsAreNotListed) {
   EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
 }
 
-TEST_F(JackPortListTest, LongNamesAreCutTo31Bytes) {
+TEST_F(JackPortListTest, LongNamesAreCutTo31Characters) {
   const std::string longName = "Q9m Guitar Effects Processor MIDI Port 1";
-  auto device = OpenPeer("Q9m", {longName}, {});
+  std::string katakanas;  // 40 times オ, 120 bytes
+  for (int i = 0; i < 40; ++i) katakanas += "\xE3\x82\xAA";
+  auto device = OpenPeer("Q9m", {longName, katakanas}, {});
   ASSERT_TRUE(device);
-  EXPECT_THAT(OutputNames(), ElementsAre(longName.substr(0, 31)));
+  EXPECT_THAT(OutputNames(), ElementsAre(longName.substr(0, 31), katakanas.substr(0, 31 * 3)));
   char name[midi::kPortNameBufferSize];
   midi::MidiOutPort::GetDeviceName(0, name);
   EXPECT_EQ(std::string(name), longName.substr(0, 31));
+  midi::MidiOutPort::GetDeviceName(1, name);
+  EXPECT_EQ(std::string(name), katakanas.substr(0, 31 * 3));
+}
+
+TEST_F(JackPortListTest, JapaneseDeviceNameIsListedWholeAndPreselected) {
+  // The name the device reports on a Japanese system: 14 characters, 32 bytes in UTF-8.
+  const std::string japanese = ui::PreferredPortNames[0];
+  // One client per direction: JACK refuses two ports of one client with the same name.
+  auto listening = OpenPeer("Q9m-in", {"Other In", japanese}, {});
+  auto answering = OpenPeer("Q9m-out", {}, {japanese});
+  ASSERT_TRUE(listening && answering);
+  EXPECT_THAT(OutputNames(), ElementsAre("Other In", japanese));
+  EXPECT_THAT(InputNames(), ElementsAre(japanese));
+  EXPECT_EQ(ui::PreselectPort(OutputNames(), 1), 1);
+  EXPECT_EQ(ui::PreselectPort(InputNames(), 1), 0);
 }
 
 TEST_F(JackPortListTest, IndexOpensTheListedPortAndStaysWhileOthersCome) {

@@ -58,13 +58,19 @@ class MidiInPortTest : public testing::VirtualMidiTest {
 
 TEST_F(MidiInPortTest, ListsPortsByIndexWithBoundedNames) {
   service_->AddInput(std::string(45, 'n'));
-  ASSERT_EQ(MidiInPort::GetDeviceCount(), 2u);
+  const std::string katakana = "\xE3\x82\xAA";  // オ
+  std::string katakanas;
+  for (int i = 0; i < 45; ++i) katakanas += katakana;
+  service_->AddInput(katakanas);
+  ASSERT_EQ(MidiInPort::GetDeviceCount(), 3u);
   char name[kPortNameBufferSize];
   std::memset(name, 'z', sizeof name);
   MidiInPort::GetDeviceName(0, name);
   EXPECT_STREQ(name, "Q9m MIDI In");
   MidiInPort::GetDeviceName(1, name);
   EXPECT_EQ(std::string(name), std::string(31, 'n'));
+  MidiInPort::GetDeviceName(2, name);  // 31 characters, cut between two of them
+  EXPECT_EQ(std::string(name), katakanas.substr(0, 31 * katakana.size()));
   MidiInPort::GetDeviceName(5, name);  // no such port: an empty name, never stale text
   EXPECT_STREQ(name, "");
 }

@@ -36,13 +36,19 @@ class MidiOutPortTest : public testing::VirtualMidiTest {
 
 TEST_F(MidiOutPortTest, ListsPortsByIndexWithBoundedNames) {
   service_->AddOutput(std::string(50, 'x'), nullptr);
-  ASSERT_EQ(MidiOutPort::GetDeviceCount(), 3u);
+  const std::string guitar = "\xF0\x9F\x8E\xB8";  // a 4-byte character
+  std::string guitars;
+  for (int i = 0; i < 40; ++i) guitars += guitar;
+  service_->AddOutput(guitars, nullptr);
+  ASSERT_EQ(MidiOutPort::GetDeviceCount(), 4u);
   char name[kPortNameBufferSize];
   std::memset(name, 'z', sizeof name);
   MidiOutPort::GetDeviceName(1, name);
   EXPECT_STREQ(name, "VELA T Series");
   MidiOutPort::GetDeviceName(2, name);
   EXPECT_EQ(std::string(name), std::string(31, 'x'));
+  MidiOutPort::GetDeviceName(3, name);  // 31 characters of 4 bytes, cut between two of them
+  EXPECT_EQ(std::string(name), guitars.substr(0, 31 * guitar.size()));
   MidiOutPort::GetDeviceName(7, name);  // no such port: an empty name, never stale text
   EXPECT_STREQ(name, "");
 }

@@ -81,29 +81,42 @@ TEST(StablePortListTest, PortsWithTheSameNameAreToldApartByTheirIds) {
   EXPECT_EQ(list.At(1)->id, "two:MIDI");
 }
 
-TEST(FitPortNameTest, NamesAreCutTo31Bytes) {
+TEST(FitPortNameTest, NamesAreCutTo31Characters) {
   EXPECT_EQ(FitPortName(""), "");
   EXPECT_EQ(FitPortName("Q9m MIDI 1"), "Q9m MIDI 1");
   const std::string exact(31, 'x');
   EXPECT_EQ(FitPortName(exact), exact);
-  EXPECT_EQ(FitPortName(exact + "yz"), exact);
+  EXPECT_EQ(FitPortName("Q9m Guitar Effects Processor MIDI Port 1"),
+            "Q9m Guitar Effects Processor MI");
+  // USB オーディオ デバイス: 14 characters in 32 bytes, kept whole.
+  const std::string japanese =
+      "USB \xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xAA "
+      "\xE3\x83\x87\xE3\x83\x90\xE3\x82\xA4\xE3\x82\xB9";
+  EXPECT_EQ(FitPortName(japanese), japanese);
+  EXPECT_EQ(FitPortName(japanese + " (20)"), japanese + " (20)");
 }
 
-TEST(FitPortNameTest, NoUtf8SequenceIsCutInHalf) {
-  const std::string umlaut = "\xC3\xBC";          // ü, 2 bytes
-  const std::string euro = "\xE2\x82\xAC";        // €, 3 bytes
+TEST(FitPortNameTest, LongMultiByteNamesEndAfterTheir31stCharacter) {
+  const std::string katakana = "\xE3\x82\xAA";    // オ, 3 bytes
   const std::string guitar = "\xF0\x9F\x8E\xB8";  // a 4-byte character
-  // 30 ASCII bytes, then a character that would straddle the cut: it is left out whole.
-  EXPECT_EQ(FitPortName(std::string(30, 'a') + umlaut), std::string(30, 'a'));
-  EXPECT_EQ(FitPortName(std::string(29, 'a') + euro), std::string(29, 'a'));
-  EXPECT_EQ(FitPortName(std::string(28, 'a') + guitar + "b"), std::string(28, 'a'));
-  // A character that ends exactly at byte 31 stays.
-  EXPECT_EQ(FitPortName(std::string(29, 'a') + umlaut + "b"), std::string(29, 'a') + umlaut);
-  EXPECT_EQ(FitPortName(std::string(27, 'a') + guitar + "b"), std::string(27, 'a') + guitar);
-  // A name made only of multi-byte characters is cut at a character boundary.
-  std::string euros;
-  for (int i = 0; i < 11; ++i) euros += euro;  // 33 bytes
-  EXPECT_EQ(FitPortName(euros), euros.substr(0, 30));
+  std::string katakanas, guitars;
+  for (int i = 0; i < 31; ++i) katakanas += katakana;
+  for (int i = 0; i < 31; ++i) guitars += guitar;
+  EXPECT_EQ(FitPortName(katakanas + katakana + "b"), katakanas);
+  EXPECT_EQ(FitPortName("a" + katakanas), "a" + katakanas.substr(0, 30 * 3));
+  // 31 characters of the longest kind fill the record's name exactly.
+  EXPECT_EQ(FitPortName(guitars + guitar), guitars);
+  EXPECT_EQ(FitPortName(guitars).size(), MAXPNAMELEN - 1);
+}
+
+TEST(FitPortNameTest, BytesThatAreNotUtf8AreKeptAndCountOneEach) {
+  // The lead byte of a sequence cut short stays as it is, and counts as one character.
+  EXPECT_EQ(FitPortName(std::string(30, 'a') + "\xE3\x82" + "b"), std::string(30, 'a') + "\xE3");
+  EXPECT_EQ(FitPortName(std::string(40, '\xFF')), std::string(31, '\xFF'));
+  EXPECT_EQ(FitPortName("\x80\x80"
+                        "abc"),
+            "\x80\x80"
+            "abc");
 }
 
 }  // namespace
