@@ -1,9 +1,11 @@
 #include "app/autorun.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
+#include <utility>
 
 #include "ui/main_dialog.h"
 
@@ -13,6 +15,25 @@ void PrintLine(const QString& text) {
   std::printf("%s\n", text.toLocal8Bit().constData());
   std::fflush(stdout);
 }
+
+namespace {
+
+// Which ports the lists hold and show: what a failed run's log needs to be understood.
+QString Selections(const ui::CK2pUpdatorDlg& dialog) {
+  QString text = QStringLiteral("Ports:");
+  for (const auto& [id, label] : {std::pair{ui::CK2pUpdatorDlg::kIdMidiOut, "MIDI Out"},
+                                  std::pair{ui::CK2pUpdatorDlg::kIdMidiIn, "MIDI In"}}) {
+    const auto* list = dialog.findChild<QComboBox*>(QStringLiteral("control%1").arg(id));
+    if (list == nullptr) continue;
+    text += QStringLiteral(" %1 '%2' (%3 of %4);")
+                .arg(QLatin1String(label), list->currentText())
+                .arg(list->currentIndex())
+                .arg(list->count());
+  }
+  return text;
+}
+
+}  // namespace
 
 Autorun::Autorun()
     : enabled_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN") == QLatin1String("1")),
@@ -39,6 +60,7 @@ void Autorun::Attach(ui::CK2pUpdatorDlg& dialog) {
                    [this, &dialog](bool ok, const QString& outcome) {
                      completed_ = ok;
                      PrintLine(outcome);
+                     if (!ok) PrintLine(Selections(dialog));
                      // After the handler that reported the end has returned.
                      QMetaObject::invokeMethod(
                          &dialog,

@@ -1,14 +1,24 @@
 # Sourced by the end-to-end scripts: starts a private JACK server (dummy driver, period 256)
-# whose log goes to $work/jackd.log, and on exit stops every process whose id is in `pids`.
+# whose log goes to $work/jackd.log, and on exit stops every process whose id is in `pids`
+# (politely first; what still runs after 5 s is killed).
 export JACK_DEFAULT_SERVER="q9m-e2e-$$"
 export JACK_NO_AUDIO_RESERVATION=1
 
 pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+# stop_processes PID...: SIGTERM, then SIGKILL for any that has not ended within 5 s.
+stop_processes() {
+  local pid alive
+  for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
+  for _ in $(seq 50); do
+    alive=0
+    for pid in "$@"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ $alive -eq 1 ] || break
+    sleep 0.1
+  done
+  for pid in "$@"; do kill -9 "$pid" 2>/dev/null || true; done
+  for pid in "$@"; do wait "$pid" 2>/dev/null || true; done
 }
+cleanup() { stop_processes "${pids[@]}"; }
 trap cleanup EXIT
 
 jackd -n "$JACK_DEFAULT_SERVER" -d dummy -p 256 >"$work/jackd.log" 2>&1 &
