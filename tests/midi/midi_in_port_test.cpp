@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -17,10 +18,12 @@ using platform::InputOp;
 using platform::MIDIHDR;
 using testing::Bytes;
 
+// F0, the payload, F7. The message is sized once and filled in place.
 Bytes SysEx(std::initializer_list<uint8_t> payload) {
-  Bytes message{0xF0};
-  message.insert(message.end(), payload);
-  message.push_back(0xF7);
+  Bytes message(payload.size() + 2);
+  message.front() = 0xF0;
+  std::copy(payload.begin(), payload.end(), message.begin() + 1);
+  message.back() = 0xF7;
   return message;
 }
 
