@@ -122,19 +122,25 @@ void SimulatedDevice::Stop() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void SimulatedDevice::Receive(const uint8_t* bytes, size_t n) {
+std::chrono::steady_clock::duration SimulatedDevice::Receive(const uint8_t* bytes, size_t n,
+                                                             bool held) {
+  double onLink = 0;
   {
     std::lock_guard lock(mutex_);
-    if (stopping_) return;
+    if (stopping_) return {};
     const double now = Now();
     double arrival = now;
     if (options_.linkBytesPerSecond != 0) {
       arrival = std::max(now, inboundFree_) + Wire(n);
       inboundFree_ = arrival;
     }
-    inbound_.push_back({std::vector<uint8_t>(bytes, bytes + n), arrival, now});
+    report_.bytesReceived += n;
+    inbound_.push_back({std::vector<uint8_t>(bytes, bytes + n), arrival, held ? arrival : now});
+    onLink = (arrival - now) / platform::ClockScale();
   }
   changed_.notify_all();
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double, std::milli>(onLink));
 }
 
 bool SimulatedDevice::Idle() const {

@@ -102,6 +102,7 @@ struct DeviceReport {
   uint32_t blocksRefused = 0;        // WriteBlocks answered with an error status
   uint32_t planBlocks = 0;           // blocks the plan needs for this device
   uint32_t repliesSent = 0;          // status, identity and read replies that went out
+  uint64_t bytesReceived = 0;        // every byte of every message the host sent
   uint32_t repliesLost = 0;          // replies dropped by a fault
   uint32_t ownRequestsSent = 0;
   uint32_t unsolicitedSent = 0;
@@ -131,9 +132,18 @@ class SimulatedDevice {
   // Starts the device's thread; `transmit` is called on it, one message at a time, without
   // any lock of the device held (it may call Receive).
   void Start(Transmit transmit);
-  // Host to device: one complete message. Queued; returns at once. Any thread.
-  void Receive(const uint8_t* bytes, size_t n);
-  void Receive(const std::vector<uint8_t>& bytes) { Receive(bytes.data(), bytes.size()); }
+  // Host to device: one complete message. Queued; returns at once. Any thread. Returns the
+  // real time the message still spends on the emulated link before it has all arrived (zero
+  // on an instant link).
+  //
+  // `held`: the transport holds the host's send until then, as a real interface does with its
+  // done flag (the in-process ports do), so the host's reply time-out starts at the arrival.
+  // Otherwise (real ports, which take the message at once) it starts at the hand-over.
+  std::chrono::steady_clock::duration Receive(const uint8_t* bytes, size_t n, bool held = false);
+  std::chrono::steady_clock::duration Receive(const std::vector<uint8_t>& bytes,
+                                              bool held = false) {
+    return Receive(bytes.data(), bytes.size(), held);
+  }
   // Ends the thread; queued messages and unsent replies are dropped. Idempotent.
   void Stop();
 
@@ -155,7 +165,7 @@ class SimulatedDevice {
   struct Inbound {
     std::vector<uint8_t> bytes;
     double arrival;   // platform ms since construction: the whole message is at the device
-    double hostSent;  // when the host handed it over (its time-outs count from here)
+    double hostSent;  // when the host's send returned (its time-outs count from here)
   };
   struct Outbound {
     std::vector<uint8_t> bytes;

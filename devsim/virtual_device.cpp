@@ -6,8 +6,11 @@ VirtualDevice::VirtualDevice(platform::VirtualMidiService& service, std::string 
                              DeviceOptions options)
     : device_(std::make_shared<SimulatedDevice>(std::move(options))),
       service_(service),
-      outputId(service.AddOutput(
-          name, [device = device_](const uint8_t* bytes, size_t n) { device->Receive(bytes, n); })),
+      // The host's send is held until the message has passed the emulated link.
+      outputId(service.AddLinkedOutput(name,
+                                       [device = device_](const uint8_t* bytes, size_t n) {
+                                         return device->Receive(bytes, n, true);
+                                       })),
       inputId(service.AddInput(name)) {
   device_->Start([this](const uint8_t* bytes, size_t n) { service_.Inject(inputId, bytes, n); });
 }

@@ -72,15 +72,17 @@ class VirtualOutputConnection final : public OutputConnection {
   }
 
   MMRESULT SendLong(MIDIHDR* header) override {
-    VirtualMidiService::Sink sink;
-    std::chrono::milliseconds delay;
+    VirtualMidiService::LinkSink sink;
+    Clock::duration delay;
     {
       std::lock_guard lock(mutex_);
       if (!port_->plugged) return MMSYSERR_NODRIVER;
       sink = port_->sink;
       delay = port_->doneDelay;
     }
-    if (sink) sink(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
+    if (sink) {
+      delay += sink(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
+    }
     if (delay.count() > 0) {
       completer_.Add(header, delay);
     } else {
@@ -90,7 +92,7 @@ class VirtualOutputConnection final : public OutputConnection {
   }
 
   MMRESULT SendShort(uint32_t packed) override {
-    VirtualMidiService::Sink sink;
+    VirtualMidiService::LinkSink sink;
     {
       std::lock_guard lock(mutex_);
       if (!port_->plugged) return MMSYSERR_NODRIVER;
@@ -102,7 +104,7 @@ class VirtualOutputConnection final : public OutputConnection {
     size_t n = status >= 0xF8 || status == 0xF6                              ? 1
                : (status & 0xE0) == 0xC0 || status == 0xF1 || status == 0xF3 ? 2
                                                                              : 3;
-    if (sink) sink(bytes, n);
+    if (sink) sink(bytes, n);  // a short message has no done flag to hold
     return MMSYSERR_NOERROR;
   }
 
@@ -148,6 +150,17 @@ MMRESULT VirtualMidiService::Faults::Take(int op) {
 }
 
 uint32_t VirtualMidiService::AddOutput(std::string name, Sink sink) {
+  LinkSink instant;
+  if (sink) {
+    instant = [sink = std::move(sink)](const uint8_t* bytes, size_t n) {
+      sink(bytes, n);
+      return Clock::duration::zero();
+    };
+  }
+  return AddLinkedOutput(std::move(name), std::move(instant));
+}
+
+uint32_t VirtualMidiService::AddLinkedOutput(std::string name, LinkSink sink) {
   std::lock_guard lock(mutex_);
   auto port = std::make_shared<OutputPort>();
   port->name = std::move(name);

@@ -1,7 +1,9 @@
 // In-process MIDI ports for tests and for the simulated device. An output port hands every
 // message that the host sends to a sink, byte for byte; an input port delivers the bytes that
-// a test or the simulated device injects, in any split, on the injecting thread. Fault hooks
-// refuse operations, delay the done flag of long messages, and unplug ports.
+// a test or the simulated device injects, in any split, on the injecting thread. An output may
+// model a slow link: its long messages are marked done only once they have passed it, as a
+// real interface marks them done once the last byte is out. Fault hooks refuse operations,
+// delay the done flag of long messages, and unplug ports.
 #pragma once
 
 #include <chrono>
@@ -21,10 +23,15 @@ class VirtualMidiService final : public MidiBackend,
  public:
   // Receives each long message (or packed short message, as 1 to 3 bytes) that the host sends.
   using Sink = std::function<void(const uint8_t* bytes, size_t n)>;
+  // A sink at the far end of a link: returns how long the message still spends on the link
+  // before it has all left the port. A long message is marked done only after that time.
+  using LinkSink =
+      std::function<std::chrono::steady_clock::duration(const uint8_t* bytes, size_t n)>;
 
   // Adds a port at the end of the list and returns its id (its index while no port before it
   // has been unplugged).
   uint32_t AddOutput(std::string name, Sink sink);
+  uint32_t AddLinkedOutput(std::string name, LinkSink sink);
   uint32_t AddInput(std::string name);
 
   // Device to host: delivers `n` bytes to the open input port with this id, on this thread.
@@ -37,7 +44,8 @@ class VirtualMidiService final : public MidiBackend,
   // Refuses the next `times` calls of `op` (every call when times is negative).
   void RefuseOutput(uint32_t outputId, OutputOp op, int times = -1);
   void RefuseInput(uint32_t inputId, InputOp op, int times = -1);
-  // Long messages on this output are delivered at once but marked done only after `delay`.
+  // Long messages on this output are delivered at once but marked done only after `delay`
+  // (added to the time on the link, if any).
   void DelayDone(uint32_t outputId, std::chrono::milliseconds delay);
   // The device goes away: the port leaves the list, sends on it fail, injections are lost.
   void UnplugOutput(uint32_t outputId);
@@ -58,7 +66,7 @@ class VirtualMidiService final : public MidiBackend,
   };
   struct OutputPort {
     std::string name;
-    Sink sink;
+    LinkSink sink;
     bool plugged = true;
     std::chrono::milliseconds doneDelay{0};
     Faults faults;

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/midi_service.h"
 #include "tests/devsim/device_harness.h"
@@ -49,11 +50,17 @@ class VirtualDeviceTest : public q9m::testing::VirtualMidiTest {
     input_ = service_->OpenInput(inputIndex, collector_, error);
     ASSERT_TRUE(input_) << error;
   }
+  // Returns once the port is done with the message, as the host's send does.
   void HostSends(Bytes m) {
     MIDIHDR header;
     header.lpData = reinterpret_cast<char*>(m.data());
     header.dwBufferLength = static_cast<uint32_t>(m.size());
     ASSERT_EQ(output_->SendLong(&header), MMSYSERR_NOERROR);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((platform::LoadFlags(&header) & platform::MHDR_DONE) == 0) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   void TearDown() override {
     if (input_) input_->Close();
@@ -82,6 +89,29 @@ TEST_F(VirtualDeviceTest, PortsCarryTheNameAndTheExchange) {
   EXPECT_EQ(received[6], 0x4B);
   EXPECT_EQ(Bytes(received.end() - 7, received.end()), DeviceStatus(0, 0x4B));
   EXPECT_EQ(device.Report().received.beginUpdates, 1u);
+}
+
+// Like a real interface, the host's send is done only once the message has passed the link,
+// so the host's reply time-out starts after the transmission.
+TEST_F(VirtualDeviceTest, SlowLinkHoldsTheHostsSendUntilTheMessageHasPassed) {
+  ClockScale fast(10);
+  // 4700 bytes at 3125 bytes/s spend 1504 ms of platform time (150 ms real) on the link.
+  VirtualDevice device(*service_, "USB Audio Device", {.linkBytesPerSecond = 3125});
+  Connect(0, 0);
+  HostSends(Begin());
+  HostSends(Erase(0x23000, 0x38000));
+  const Bytes block = ImageBlock(133, 0, 0x23000);
+  ASSERT_EQ(block.size(), protocol::kMaxWriteBlockLength);
+  const auto sent = std::chrono::steady_clock::now();
+  HostSends(block);
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(140));
+  // Begin, erase and block each answered with 00.
+  const Bytes received = collector_.WaitFor(3 * protocol::kStatusReplyLength);
+  ASSERT_EQ(received.size(), 3 * protocol::kStatusReplyLength);
+  EXPECT_EQ(Bytes(received.end() - 7, received.end()), DeviceStatus(0));
+  EXPECT_EQ(device.Report().blocksAcknowledged, 1u);
+  EXPECT_EQ(device.Report().bytesReceived,
+            protocol::kBeginUpdateLength + protocol::kEraseRangeLength + block.size());
 }
 
 TEST_F(VirtualDeviceTest, DestroyingTheDeviceUnplugsItsPorts) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "devsim/virtual_device.h"
+#include "platform/sync.h"
+#include "protocol/update_worker.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/virtual_midi_fixture.h"
 #include "ui/update_session.h"
@@ -26,6 +28,7 @@ class DevsimUpdateTest : public testing::VirtualMidiTest {
   void TearDown() override {
     session_.reset();
     device_.reset();
+    platform::SetClockScale(1);
     VirtualMidiTest::TearDown();
   }
 
@@ -82,6 +85,37 @@ TEST_F(DevsimUpdateTest, RefusedAndLostBlocksAreResentUntilTheyAreTaken) {
   ExpectVerified();
   EXPECT_EQ(device_->Report().blocksRefused, 31u);
   EXPECT_GE(device_->Report().blocksRepeated, 2u);
+}
+
+// At 3,125 bytes/s a full block spends about 1.5 s on the link, longer than the 1,000 ms reply
+// time-out. The host's send is done only once the block has passed the link, as on a real
+// interface, so the wait starts after the transmission: every block goes out once, is
+// acknowledged, and the write goes on.
+TEST_F(DevsimUpdateTest, BlocksLongerOnTheLinkThanTheReplyTimeOutAreEachSentOnce) {
+  platform::SetClockScale(10);
+  device_ = std::make_unique<devsim::VirtualDevice>(
+      *service_, "USB Audio Device", devsim::DeviceOptions{.linkBytesPerSecond = 3125});
+  session_ = std::make_unique<ui::UpdateSession>(state_);
+  session_->StartTimer();
+  ASSERT_EQ(session_->OutPort().Open(0), 1);
+  session_->InPort().deviceIndex = 0;
+  ASSERT_EQ(session_->InPort().Start(), 1);
+  UpdateContext& context = session_->Context();
+  state_.deviceCode.Set({0x4A, 0, 0, 0});
+  ASSERT_EQ(context.sender.SendBeginUpdate(), 0);
+  ASSERT_TRUE(context.replyEvent.Wait(kBeginUpdateTimeoutMs));
+  ASSERT_EQ(context.replyStatus.load(), kStatusSuccess);
+
+  UpdateWorker worker(context, view_);
+  ASSERT_EQ(worker.RunEraseStep(0x23000, 0x38000), 0);
+  EXPECT_EQ(worker.RunWriteStep(0x23000, 3 * kWriteBlockSize, 133), 0);
+  EXPECT_TRUE(view_.Get().errors.empty());
+  ASSERT_TRUE(device_->Device().WaitIdle(10'000));
+  const auto report = device_->Report();
+  EXPECT_EQ(report.received.writeBlocks, 3u);
+  EXPECT_EQ(report.blocksAcknowledged, 3u);
+  EXPECT_EQ(report.blocksRepeated, 0u);
+  for (const auto& violation : report.violations) ADD_FAILURE() << violation;
 }
 
 }  // namespace
