@@ -3,17 +3,11 @@
 #include <cstring>
 
 #include "firmware/firmware_images.h"
+#include "firmware/pseudo_random.h"
 
 namespace q9m::devsim {
 
 namespace {
-
-uint64_t SplitMix64(uint64_t x) {
-  x += 0x9E3779B97F4A7C15ull;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
-}
 
 // Fills `out` with what range `r` must hold, for flash bytes [from, from + n).
 void ExpectedBytes(const LayoutRange& r, const uint8_t* old, uint32_t from, size_t n,
@@ -42,10 +36,7 @@ void ExpectedBytes(const LayoutRange& r, const uint8_t* old, uint32_t from, size
 
 std::vector<uint8_t> OldFlashContent(bool versionMatches) {
   std::vector<uint8_t> flash(kFlashSize);
-  for (size_t i = 0; i < flash.size(); i += 8) {
-    const uint64_t v = SplitMix64(0x0DF1A5400000000ull ^ (i / 8));
-    std::memcpy(flash.data() + i, &v, 8);
-  }
+  firmware::FillPseudoRandom(flash.data(), flash.size(), 0x0DF1A5400000000ull);
   const char* version = "1.00";
   const auto reference = firmware::FindImage(firmware::kVersionImageId);
   if (versionMatches && reference) {

@@ -14,24 +14,13 @@
 #include <vector>
 
 #include "firmware/firmware_images.h"
+#include "firmware/pseudo_random.h"
 
 namespace {
 
-uint64_t SplitMix64(uint64_t x) {
-  x += 0x9E3779B97F4A7C15ull;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
-}
-
 // Eight bytes per hash of (seed, offset / 8).
 void FillPseudoRandom(std::vector<uint8_t>& bytes, uint32_t seed) {
-  for (size_t i = 0; i < bytes.size(); i += 8) {
-    const uint64_t v = SplitMix64((uint64_t{seed} << 40) ^ (i / 8));
-    for (size_t k = 0; k < 8 && i + k < bytes.size(); ++k) {
-      bytes[i + k] = static_cast<uint8_t>(v >> (8 * k));
-    }
-  }
+  q9m::firmware::FillPseudoRandom(bytes.data(), bytes.size(), uint64_t{seed} << 40);
 }
 
 void Put(std::vector<uint8_t>& bytes, size_t offset, const char* text) {

@@ -186,6 +186,29 @@ struct JackCore {
     return monitor->WaitForCycle(monitor->Cycles() + kCyclesUntilDelivered, kSendTimeout);
   }
 
+  // Registers the virtual port of `midi` (an RtMidiOut or RtMidiIn client on this server, its
+  // errors reported to `errors`) under a new name and connects it with `peer`: our output to
+  // the peer's input, or the peer's output to our input. `own` gets our port's full name.
+  template <typename Midi>
+  MMRESULT RegisterAndConnect(Midi& midi, ErrorSink& errors, const std::string& peer,
+                              std::string* own) {
+    constexpr bool output = std::is_same_v<Midi, RtMidiOut>;
+    try {
+      const std::string shortName = NewPortName(output ? "out" : "in");
+      midi.openVirtualPort(shortName);
+      if (errors.Take()) return MMSYSERR_ERROR;
+      auto port = Adopt(shortName);
+      if (!port) return MMSYSERR_ERROR;
+      *own = *port;
+    } catch (const RtMidiError&) {
+      return MMSYSERR_ERROR;
+    }
+    const bool connected =
+        output ? monitor->Connect(*own, peer, nullptr) : monitor->Connect(peer, *own, nullptr);
+    if (!connected) return monitor->PortExists(peer) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
+    return AwaitConnection() ? MMSYSERR_NOERROR : MIDIERR_NOTREADY;
+  }
+
   size_t MaxMessageBytes() const {
     const size_t buffer = monitor->MidiBufferSize();
     const size_t eventLimit = buffer > kMidiBufferHeaderBytes + kMidiEventRecordBytes
@@ -206,19 +229,10 @@ class JackOutputConnection final : public OutputConnection {
     try {
       out_ = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, core_->clientName);
       out_->setErrorCallback(&ErrorSink::OnError, &errors_);
-      const std::string shortName = core_->NewPortName("out");
-      out_->openVirtualPort(shortName);
-      if (errors_.Take()) return MMSYSERR_ERROR;
-      auto own = core_->Adopt(shortName);
-      if (!own) return MMSYSERR_ERROR;
-      own_ = *own;
     } catch (const RtMidiError&) {
       return MMSYSERR_ERROR;
     }
-    if (!core_->monitor->Connect(own_, destination_, nullptr)) {
-      return core_->monitor->PortExists(destination_) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
-    }
-    return core_->AwaitConnection() ? MMSYSERR_NOERROR : MIDIERR_NOTREADY;
+    return core_->RegisterAndConnect(*out_, errors_, destination_, &own_);
   }
 
   MMRESULT SendLong(MIDIHDR* header) override {
@@ -317,19 +331,10 @@ class JackInputSource final : public InputSource {
       in_->setErrorCallback(&ErrorSink::OnError, &errors_);
       in_->ignoreTypes(/*midiSysex=*/false, /*midiTime=*/true, /*midiSense=*/true);
       in_->setCallback(&InputPump::OnMessage, &pump_);
-      const std::string shortName = core_->NewPortName("in");
-      in_->openVirtualPort(shortName);
-      if (errors_.Take()) return MMSYSERR_ERROR;
-      auto own = core_->Adopt(shortName);
-      if (!own) return MMSYSERR_ERROR;
-      own_ = *own;
     } catch (const RtMidiError&) {
       return MMSYSERR_ERROR;
     }
-    if (!core_->monitor->Connect(source_, own_, nullptr)) {
-      return core_->monitor->PortExists(source_) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
-    }
-    return core_->AwaitConnection() ? MMSYSERR_NOERROR : MIDIERR_NOTREADY;
+    return core_->RegisterAndConnect(*in_, errors_, source_, &own_);
   }
 
   void Close() override {
@@ -364,6 +369,18 @@ std::optional<unsigned int> RtMidiIndexOf(Midi& midi, const std::string& id) {
   return std::nullopt;
 }
 
+// Opens the port of `midi` (an RtMidiOut or RtMidiIn client on the sequencer, its errors
+// reported to `errors`), named `ownName`, connected with the port whose RtMidi name is `peer`.
+// RtMidi may throw; the caller catches.
+template <typename Midi>
+MMRESULT OpenAlsaPort(Midi& midi, ErrorSink& errors, const std::string& peer, const char* ownName) {
+  auto index = RtMidiIndexOf(midi, peer);
+  if (!index) return MMSYSERR_BADDEVICEID;
+  midi.openPort(*index, ownName);
+  if (errors.Take() || !midi.isPortOpen()) return MMSYSERR_ERROR;
+  return MMSYSERR_NOERROR;
+}
+
 class AlsaOutputConnection final : public OutputConnection {
  public:
   AlsaOutputConnection(std::string clientName, std::string destination)
@@ -374,14 +391,10 @@ class AlsaOutputConnection final : public OutputConnection {
     try {
       out_ = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, clientName_);
       out_->setErrorCallback(&ErrorSink::OnError, &errors_);
-      auto index = RtMidiIndexOf(*out_, destination_);
-      if (!index) return MMSYSERR_BADDEVICEID;
-      out_->openPort(*index, "out");
-      if (errors_.Take() || !out_->isPortOpen()) return MMSYSERR_ERROR;
+      return OpenAlsaPort(*out_, errors_, destination_, "out");
     } catch (const RtMidiError&) {
       return MMSYSERR_ERROR;
     }
-    return MMSYSERR_NOERROR;
   }
 
   MMRESULT SendLong(MIDIHDR* header) override {
@@ -437,14 +450,10 @@ class AlsaInputSource final : public InputSource {
       in_->ignoreTypes(/*midiSysex=*/false, /*midiTime=*/true, /*midiSense=*/true);
       in_->setBufferSize(kAlsaInputChunkBytes, kAlsaInputChunkCount);
       in_->setCallback(&InputPump::OnMessage, &pump_);
-      auto index = RtMidiIndexOf(*in_, source_);
-      if (!index) return MMSYSERR_BADDEVICEID;
-      in_->openPort(*index, "in");
-      if (errors_.Take() || !in_->isPortOpen()) return MMSYSERR_ERROR;
+      return OpenAlsaPort(*in_, errors_, source_, "in");
     } catch (const RtMidiError&) {
       return MMSYSERR_ERROR;
     }
-    return MMSYSERR_NOERROR;
   }
 
   void Close() override {
@@ -480,25 +489,18 @@ class RtMidiBackend final : public MidiBackend {
   }
 
   std::optional<std::string> OutputName(uint32_t index) override {
-    std::lock_guard lock(mutex_);
-    const ListedPort* port = outputs_.At(index);
-    if (port == nullptr) return std::nullopt;
-    return port->name;
+    const auto port = Listed(outputs_, index);
+    return port ? std::optional(port->name) : std::nullopt;
   }
 
   std::unique_ptr<OutputConnection> OpenOutput(uint32_t index, MMRESULT& error) override {
-    std::string id;
-    {
-      std::lock_guard lock(mutex_);
-      const ListedPort* port = outputs_.At(index);
-      if (port == nullptr) {
-        error = MMSYSERR_BADDEVICEID;
-        return nullptr;
-      }
-      id = port->id;
+    auto port = Listed(outputs_, index);
+    if (!port) {
+      error = MMSYSERR_BADDEVICEID;
+      return nullptr;
     }
-    if (jack_) return Opened(std::make_unique<JackOutputConnection>(jack_, id), error);
-    return Opened(std::make_unique<AlsaOutputConnection>(clientName_, id), error);
+    if (jack_) return Opened(std::make_unique<JackOutputConnection>(jack_, port->id), error);
+    return Opened(std::make_unique<AlsaOutputConnection>(clientName_, port->id), error);
   }
 
   uint32_t InputCount() override {
@@ -508,29 +510,30 @@ class RtMidiBackend final : public MidiBackend {
   }
 
   std::optional<std::string> InputName(uint32_t index) override {
-    std::lock_guard lock(mutex_);
-    const ListedPort* port = inputs_.At(index);
-    if (port == nullptr) return std::nullopt;
-    return port->name;
+    const auto port = Listed(inputs_, index);
+    return port ? std::optional(port->name) : std::nullopt;
   }
 
   std::unique_ptr<InputSource> OpenInput(uint32_t index, InputReceiver& receiver,
                                          MMRESULT& error) override {
-    std::string id;
-    {
-      std::lock_guard lock(mutex_);
-      const ListedPort* port = inputs_.At(index);
-      if (port == nullptr) {
-        error = MMSYSERR_BADDEVICEID;
-        return nullptr;
-      }
-      id = port->id;
+    auto port = Listed(inputs_, index);
+    if (!port) {
+      error = MMSYSERR_BADDEVICEID;
+      return nullptr;
     }
-    if (jack_) return Opened(std::make_unique<JackInputSource>(jack_, id, receiver), error);
-    return Opened(std::make_unique<AlsaInputSource>(clientName_, id, receiver), error);
+    if (jack_) return Opened(std::make_unique<JackInputSource>(jack_, port->id, receiver), error);
+    return Opened(std::make_unique<AlsaInputSource>(clientName_, port->id, receiver), error);
   }
 
  private:
+  // A copy of the port at `index` of `list`, as last listed, or nothing.
+  std::optional<ListedPort> Listed(const StablePortList& list, uint32_t index) {
+    std::lock_guard lock(mutex_);
+    const ListedPort* port = list.At(index);
+    if (port == nullptr) return std::nullopt;
+    return *port;
+  }
+
   template <typename Port,
             typename Base = std::conditional_t<std::is_base_of_v<OutputConnection, Port>,
                                                OutputConnection, InputSource>>

@@ -7,22 +7,13 @@
 #include <thread>
 
 #include "platform/timer_service.h"
+#include "tests/support/wait_for.h"
 
 namespace q9m::midi {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-template <typename Predicate>
-bool WaitFor(Predicate done, Clock::duration limit = 5s) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using q9m::testing::WaitFor;
 
 struct Counter {
   std::atomic<int> ticks{0};

@@ -8,22 +8,14 @@
 #include <set>
 #include <thread>
 
+#include "tests/support/wait_for.h"
+
 namespace q9m::platform {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// Waits up to `limit` for `done`; generous, because sanitizer builds run slowly.
-template <typename Predicate>
-bool WaitFor(Predicate done, Clock::duration limit = 5s) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using q9m::testing::WaitFor;
 
 // What the callbacks of one event saw.
 struct Probe {
