@@ -45,9 +45,7 @@ sample_memory() {
   local n pid rss pss private
   declare -A peak_rss peak_pss peak_private
   while :; do
-    local alive=0
-    for pid in "${updater_pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
-    [ $alive -eq 1 ] || break
+    any_running "${updater_pids[@]}" || break
     for n in $(seq "$count"); do
       pid=$(cat "/proc/${updater_pids[$((n - 1))]}/task/${updater_pids[$((n - 1))]}/children" 2>/dev/null) || continue
       pid=${pid// /}
@@ -72,12 +70,7 @@ end=$(date +%s.%N)
 wait "$sampler" || true
 # A device whose copy gave up would wait for its own time-out: give the devices 15 s to
 # finish their reports, then stop the rest (their status then counts as a failure).
-for _ in $(seq 150); do
-  alive=0
-  for pid in "${devsim_pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
-  [ $alive -eq 1 ] || break
-  sleep 0.1
-done
+await_end 150 "${devsim_pids[@]}"
 for pid in "${devsim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
 for n in $(seq "$count"); do
   wait "${devsim_pids[$((n - 1))]}" || { echo "device $n (port '$(port_name "$n")') did not verify a complete update"; failed=1; }

@@ -5,16 +5,26 @@ export JACK_DEFAULT_SERVER="q9m-e2e-$$"
 export JACK_NO_AUDIO_RESERVATION=1
 
 pids=()
-# stop_processes PID...: SIGTERM, then SIGKILL for any that has not ended within 5 s.
-stop_processes() {
-  local pid alive
-  for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
-  for _ in $(seq 50); do
-    alive=0
-    for pid in "$@"; do kill -0 "$pid" 2>/dev/null && alive=1; done
-    [ $alive -eq 1 ] || break
+# any_running PID...: true while one of them still runs.
+any_running() {
+  local pid
+  for pid in "$@"; do kill -0 "$pid" 2>/dev/null && return 0; done
+  return 1
+}
+# await_end TENTHS PID...: waits up to TENTHS tenths of a second for all of them to end.
+await_end() {
+  local tenths=$1
+  shift
+  for _ in $(seq "$tenths"); do
+    any_running "$@" || return 0
     sleep 0.1
   done
+}
+# stop_processes PID...: SIGTERM, then SIGKILL for any that has not ended within 5 s.
+stop_processes() {
+  local pid
+  for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
+  await_end 50 "$@"
   for pid in "$@"; do kill -9 "$pid" 2>/dev/null || true; done
   for pid in "$@"; do wait "$pid" 2>/dev/null || true; done
 }
