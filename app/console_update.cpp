@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "firmware/image_origin.h"
 #include "platform/rtmidi/rtmidi_backend.h"
 #include "protocol/string_table.h"
+#include "ui/instance_name.h"
 #include "ui/port_preselection.h"
 #include "ui/update_session.h"
 
@@ -119,6 +121,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  std::printf("%s, %s\n", ui::kProgramTitle, firmware::ImageOriginText().c_str());
   std::string error;
   if (!platform::StartRealMidiService("q9m-update-cli", &error)) {
     std::fprintf(stderr, "No MIDI system: %s\n", error.c_str());
@@ -142,6 +145,9 @@ int main(int argc, char** argv) {
         return 2;
       case ui::UpdateSession::ExecuteResult::CantOpenIn:
         std::fprintf(stderr, "%s\n", protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_IN));
+        return 2;
+      case ui::UpdateSession::ExecuteResult::StandInImages:
+        std::fprintf(stderr, "%s\n", firmware::StandInRefusalText().c_str());
         return 2;
       case ui::UpdateSession::ExecuteResult::Busy:
         return 2;

@@ -6,6 +6,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd) count=${2:-20}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+export Q9M_ALLOW_STAND_IN_IMAGES=1  # the devices are simulated: stand-in images may go to them
 work="$build/bench-parallel"
 run() {
   "$here/../tests/e2e/jack_copies.sh" "$build/devsim/q9m-devsim" "$build/app/q9m-updater" \

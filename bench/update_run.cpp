@@ -1,10 +1,12 @@
 #include "bench/update_run.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 
 #include "firmware/flash_plan.h"
+#include "firmware/image_origin.h"
 #include "platform/midi_service.h"
 #include "protocol/string_table.h"
 #include "protocol/update_worker.h"
@@ -95,6 +97,8 @@ struct Rig {
 }  // namespace
 
 VirtualMidi::VirtualMidi() : service_(std::make_shared<platform::VirtualMidiService>()) {
+  // Every device here is the simulated one, in this process: stand-in images may go to it.
+  setenv(firmware::kAllowStandInImagesVariable, "1", 1);
   platform::StartMidiService(service_);
 }
 

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "firmware/image_origin.h"
 #include "ui/dialog_units.h"
 
 namespace q9m::ui {
@@ -78,15 +79,20 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   icon_->setPixmap(ApplicationIcon().pixmap(32, 32));
   icon_->setGeometry(QRect(QPoint(du.X(11), du.Y(17)), QSize(32, 32)));
 
-  programName_ = new QLineEdit(QString::fromUtf8(kProgramTitle), this);
-  programName_->setObjectName(QStringLiteral("control%1").arg(kIdProgramName));
-  programName_->setReadOnly(true);
-  programName_->setFrame(false);
   // Read-only text on the dialog's own colour, as a caption that can still be selected.
-  QPalette palette = programName_->palette();
-  palette.setColor(QPalette::Base, palette.color(QPalette::Window));
-  programName_->setPalette(palette);
-  programName_->setGeometry(du.Rect(39, 19, 134, 14));
+  auto caption = [this](int id, const std::string& text, QRect rect) {
+    auto* field = new QLineEdit(QString::fromStdString(text), this);
+    field->setObjectName(QStringLiteral("control%1").arg(id));
+    field->setReadOnly(true);
+    field->setFrame(false);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    field->setPalette(palette);
+    field->setGeometry(rect);
+    return field;
+  };
+  programName_ = caption(kIdProgramName, kProgramTitle, du.Rect(39, 19, 134, 14));
+  imageOrigin_ = caption(kIdImageOrigin, firmware::ImageOriginText(), du.Rect(39, 35, 189, 14));
 
   ok_ = new QPushButton(QStringLiteral("OK"), this);
   ok_->setObjectName(QStringLiteral("control%1").arg(kIdOk));
@@ -95,6 +101,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
 
   setTabOrder(ok_, programName_);
+  setTabOrder(programName_, imageOrigin_);
   ok_->setFocus();
 }
 

@@ -23,12 +23,15 @@ class CAboutDlg : public QDialog {
   // Control ids of the About template.
   static constexpr int kIdOk = 1;
   static constexpr int kIdProgramName = 1003;
+  // Which firmware images the program carries, below its name.
+  static constexpr int kIdImageOrigin = 1004;
 
   explicit CAboutDlg(QWidget* parent = nullptr);
 
  private:
   QLabel* icon_;
   QLineEdit* programName_;
+  QLineEdit* imageOrigin_;
   QPushButton* ok_;
 };
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <string>
 
+#include "firmware/image_origin.h"
 #include "midi/midi_in_port.h"
 #include "midi/midi_out_port.h"
 #include "protocol/string_table.h"
@@ -290,7 +291,7 @@ void CK2pUpdatorDlg::OnBnClickedExecute() {
     ShowError(protocol::IDS_IN_PROGRESS);
     return;
   }
-  int refusal = 0;
+  QString refusal;
   switch (session_.Execute(midiOut_->currentIndex(), midiIn_->currentIndex(), *view_)) {
     case UpdateSession::ExecuteResult::Started:
       midiIn_->setEnabled(false);
@@ -301,16 +302,19 @@ void CK2pUpdatorDlg::OnBnClickedExecute() {
     case UpdateSession::ExecuteResult::Busy:
       ShowError(protocol::IDS_IN_PROGRESS);
       return;
+    case UpdateSession::ExecuteResult::StandInImages:
+      refusal = QString::fromStdString(firmware::StandInRefusalText());
+      break;
     case UpdateSession::ExecuteResult::CantOpenOut:
-      refusal = protocol::IDS_CANT_OPEN_MIDI_OUT;
+      refusal = Text(protocol::IDS_CANT_OPEN_MIDI_OUT);
       break;
     case UpdateSession::ExecuteResult::CantOpenIn:
-      refusal = protocol::IDS_CANT_OPEN_MIDI_IN;
+      refusal = Text(protocol::IDS_CANT_OPEN_MIDI_IN);
       break;
   }
   QPointer<CK2pUpdatorDlg> self(this);
-  ShowError(refusal);
-  if (self && !closing_) emit executeEnded(false, Text(refusal));
+  ShowErrorText(refusal);
+  if (self && !closing_) emit executeEnded(false, refusal);
 }
 
 void CK2pUpdatorDlg::OnBnClickedRescan() {
@@ -320,10 +324,13 @@ void CK2pUpdatorDlg::OnBnClickedRescan() {
 }
 
 void CK2pUpdatorDlg::ShowError(int stringId) {
+  ShowErrorText(Text(stringId));
+}
+
+void CK2pUpdatorDlg::ShowErrorText(const QString& text) {
   if (closing_) return;
-  QPointer<QMessageBox> box =
-      new QMessageBox(QMessageBox::Critical, Text(protocol::IDS_ERROR_CAPTION), Text(stringId),
-                      QMessageBox::Ok, this);
+  QPointer<QMessageBox> box = new QMessageBox(
+      QMessageBox::Critical, Text(protocol::IDS_ERROR_CAPTION), text, QMessageBox::Ok, this);
   box->setWindowModality(Qt::WindowModal);
   openBoxes_.push_back(box);
   QPointer<CK2pUpdatorDlg> self(this);

@@ -83,6 +83,7 @@ class CK2pUpdatorDlg : public QDialog {
   void FillPortLists();
   // The modal error box with text `stringId`; returns once it was dismissed.
   void ShowError(int stringId);
+  void ShowErrorText(const QString& text);
   void SetPortControlsEnabled(bool enabled);
 
   // What the worker's calls do once they reached this thread.

@@ -1,5 +1,6 @@
 #include "ui/update_session.h"
 
+#include "firmware/image_origin.h"
 #include "protocol/reply_dispatcher.h"
 #include "protocol/update_worker.h"
 
@@ -20,6 +21,7 @@ UpdateSession::ExecuteResult UpdateSession::Execute(int outIndex, int inIndex,
                                                     protocol::UpdateView& view) {
   if (busy_.load()) return ExecuteResult::Busy;
   if (Closed()) return ExecuteResult::Busy;
+  if (!firmware::UpdatesAllowed()) return ExecuteResult::StandInImages;
   outPort_.Close();
   if (outIndex == kNoSelection || outPort_.Open(static_cast<uint32_t>(outIndex)) != 1) {
     return ExecuteResult::CantOpenOut;

@@ -28,9 +28,10 @@ class UpdateSession {
   // Starts the 1 ms tick that drains the input port's queue into the context.
   void StartTimer();
 
-  enum class ExecuteResult { Started, Busy, CantOpenOut, CantOpenIn };
+  enum class ExecuteResult { Started, Busy, StandInImages, CantOpenOut, CantOpenIn };
   // Closes and reopens both ports, resets ReplyEvent and starts a worker that reports to
-  // `view`. A missing selection counts as a port that cannot be opened.
+  // `view`. A missing selection counts as a port that cannot be opened. A build with stand-in
+  // images that was not allowed to update (firmware::UpdatesAllowed) touches no port.
   ExecuteResult Execute(int outIndex, int inIndex, protocol::UpdateView& view);
 
   // The busy flag: set by a successful Execute, cleared when the view restores the controls.

@@ -1,9 +1,11 @@
 #include "firmware/firmware_images.h"
+#include "firmware/image_origin.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -66,6 +68,20 @@ TEST(FirmwareImages, OrientationFacts) {
   }
   EXPECT_TRUE(Printable(i139.bytes + 4064, 4));
   EXPECT_TRUE(Printable(i139.bytes + 4080, 16));
+}
+
+// The build's own fact, independent of the source that reports it; a build with the real
+// images allows updates whatever the environment says.
+TEST(FirmwareImages, OriginTellsWhichImagesTheBuildCarries) {
+#ifdef Q9M_STAND_IN_IMAGES
+  EXPECT_TRUE(CarriesStandInImages());
+  EXPECT_EQ(ImageOriginText(), "Stand-in firmware 1.10: simulated device only");
+#else
+  EXPECT_FALSE(CarriesStandInImages());
+  EXPECT_EQ(ImageOriginText(), "Firmware 1.10");
+  unsetenv(kAllowStandInImagesVariable);
+  EXPECT_TRUE(UpdatesAllowed());
+#endif
 }
 
 #ifdef Q9M_STAND_IN_IMAGES

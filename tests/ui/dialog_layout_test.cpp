@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "firmware/image_origin.h"
 #include "tests/ui/dialog_harness.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
@@ -153,15 +154,21 @@ TEST_F(DialogLayoutTest, AboutBoxLayoutKeepsItsControlsApartAndInside) {
   about.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
   const auto children = about.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-  ASSERT_EQ(children.size(), 3);
+  ASSERT_EQ(children.size(), 4);
   for (qsizetype i = 0; i < children.size(); ++i) {
     EXPECT_TRUE(about.rect().contains(children[i]->geometry()));
     for (qsizetype j = i + 1; j < children.size(); ++j) {
       EXPECT_FALSE(children[i]->geometry().intersects(children[j]->geometry()));
     }
   }
-  auto* field = about.findChild<QLineEdit*>(QStringLiteral("control1003"));
-  EXPECT_LT(field->fontMetrics().horizontalAdvance(field->text()), field->width());
+  for (const char* name : {"control1003", "control1004"}) {
+    auto* field = about.findChild<QLineEdit*>(QString::fromLatin1(name));
+    ASSERT_NE(field, nullptr) << name;
+    EXPECT_LT(field->fontMetrics().horizontalAdvance(field->text()), field->width()) << name;
+  }
+  // Which images the program carries, as the console and --version say it.
+  EXPECT_EQ(about.findChild<QLineEdit*>(QStringLiteral("control1004"))->text().toStdString(),
+            firmware::ImageOriginText());
   QTest::keyClick(&about, Qt::Key_Escape);
   EXPECT_FALSE(about.isVisible());
 }

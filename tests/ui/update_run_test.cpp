@@ -8,7 +8,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <cstdlib>
 
+#include "firmware/image_origin.h"
 #include "platform/sync.h"
 #include "tests/ui/run_fixture.h"
 
@@ -159,6 +161,36 @@ TEST_F(UpdateRunTest, ExecuteWithoutAnInputSelectionIsRefused) {
   EXPECT_EQ(watcher.Texts(),
             (std::vector<QString>{"Can't open MIDI In device.", "Can't open MIDI Out device."}));
   EXPECT_EQ(Enabled(), kAllEnabled);
+}
+
+// A build with stand-in images touches no port unless Q9M_ALLOW_STAND_IN_IMAGES is exactly 1.
+TEST_F(UpdateRunTest, StandInBuildRefusesToStartUnlessAllowed) {
+  if (!firmware::CarriesStandInImages()) GTEST_SKIP() << "this build carries the real images";
+  auto& dialog =
+      OpenWith(WillingExcept([](Sent, int) -> std::optional<Bytes> { return std::nullopt; }));
+  ModalWatcher watcher;
+  const QString refusal = QString::fromStdString(firmware::StandInRefusalText());
+  for (const char* value : {static_cast<const char*>(nullptr), "0", "yes", "1 "}) {
+    if (value == nullptr) {
+      unsetenv(firmware::kAllowStandInImagesVariable);
+    } else {
+      setenv(firmware::kAllowStandInImagesVariable, value, 1);
+    }
+    Button(D::kIdExecute)->click();
+    EXPECT_EQ(watcher.Texts().back(), refusal) << (value ? value : "unset");
+    EXPECT_EQ(outcome_, refusal);
+    EXPECT_EQ(Enabled(), kAllEnabled);
+    EXPECT_FALSE(dialog.Session().Busy());
+  }
+  EXPECT_EQ(watcher.Seen().size(), 4u);
+  EXPECT_TRUE(refusal.contains(QStringLiteral("stand-in")));
+  Spin(50);
+  EXPECT_EQ(scripted_->Count(Sent::IdentityRequest), 0);
+
+  setenv(firmware::kAllowStandInImagesVariable, "1", 1);
+  Execute();
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_TRUE(completed_);
 }
 
 TEST_F(UpdateRunTest, ExecuteWhileRunningIsRefusedAsInProgress) {
