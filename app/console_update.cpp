@@ -1,15 +1,18 @@
-// q9m-update-cli: the update from a terminal, without the dialog. It lists the MIDI ports,
-// picks the device's ports by the dialog's preselection rule (or by the names given), runs
-// one update on the same worker, dispatcher and ports as the dialog, and prints its progress.
-// Exit status: 0 when the update completed, 1 when it failed, 2 when it could not start.
-#include <chrono>
-#include <condition_variable>
+// q9m-update-cli: the update from a terminal or a script, without the dialog. It lists the MIDI
+// ports under the dialog's names, takes the ports that copy 1 of the dialog preselects (or the
+// ones named), runs one update on the same session, worker, dispatcher and ports as the dialog,
+// and reports its progress. Ctrl-C does what closing the dialog does. The exit statuses are
+// those of app/cli_options.h.
+#include <signal.h>
+
 #include <cstdio>
-#include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/cli_options.h"
+#include "app/console_report.h"
+#include "app/console_view.h"
+#include "app/progress_format.h"
 #include "firmware/image_origin.h"
 #include "platform/rtmidi/rtmidi_backend.h"
 #include "protocol/string_table.h"
@@ -18,157 +21,194 @@
 #include "ui/update_session.h"
 
 using namespace q9m;
+using namespace q9m::app;
 
 namespace {
 
-class ConsoleView final : public protocol::UpdateView {
- public:
-  explicit ConsoleView(ui::UpdateSession& session) : session_(session) {}
+using Clock = UpdateProgress::Clock;
 
-  void SetActivityText(const std::string& text) override {
-    std::lock_guard lock(mutex_);
-    if (text == protocol::LoadString(protocol::IDS_UPDATE_COMPLETED)) completed_ = true;
-    // Block counters change a thousand times a step: print them at most twice a second.
-    const auto now = std::chrono::steady_clock::now();
-    const bool counter = text.rfind("Data transmit", 0) == 0;
-    if (text.empty() || (counter && now - lastPrint_ < std::chrono::milliseconds(500))) return;
-    lastPrint_ = now;
-    std::printf("  %s%s\n", step_.c_str(), text.c_str());
-    std::fflush(stdout);
+// How often the main thread looks at the run and redraws.
+constexpr timespec kTick = {0, 100'000'000};
+
+// The signals that stop an update. They are blocked in every thread (the MIDI system's and the
+// worker's inherit the mask) and taken by the main thread alone with sigtimedwait.
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "the user (Ctrl-C)";
+    case SIGTERM:
+      return "SIGTERM";
+    default:
+      return "SIGHUP";
   }
-  void SetStepText(const std::string& text) override {
-    std::lock_guard lock(mutex_);
-    step_ = "[" + text + "] ";
+}
+
+void PrintList(const std::vector<std::string>& outs, const std::vector<std::string>& ins,
+               bool json) {
+  const int out = ui::PreselectPort(outs, 1);
+  const int in = ui::PreselectPort(ins, 1);
+  if (json) {
+    const auto ports = [](const std::vector<std::string>& names, int chosen) {
+      std::string list = "[";
+      for (size_t i = 0; i < names.size(); ++i) {
+        list += std::string(i ? "," : "") + "{\"name\":" + JsonString(names[i]) +
+                ",\"default\":" + (static_cast<int>(i) == chosen ? "true" : "false") + "}";
+      }
+      return list + "]";
+    };
+    std::printf("{\"event\":\"ports\",\"out\":%s,\"in\":%s}\n", ports(outs, out).c_str(),
+                ports(ins, in).c_str());
+    return;
   }
-  void SetProgressRange(int, int) override {}
-  void SetProgressPosition(int) override {}
-  void ReportError(int stringId) override {
-    std::fprintf(stderr, "%s: %s\n", protocol::LoadString(protocol::IDS_ERROR_CAPTION),
-                 protocol::LoadString(stringId));
-    RestoreControls();
-  }
-  void RestoreControls() override {
-    session_.ClearBusy();
-    {
-      std::lock_guard lock(mutex_);
-      finished_ = true;
+  const auto print = [](const char* title, const std::vector<std::string>& names, int chosen) {
+    std::printf("%s\n", title);
+    if (names.empty()) std::printf("  (none)\n");
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::printf("  %c %s\n", static_cast<int>(i) == chosen ? '*' : ' ', names[i].c_str());
     }
-    changed_.notify_all();
-  }
-  void EnableExecute(bool) override {}
-
-  // Waits for the end of the run; true when it completed.
-  bool WaitForEnd(std::chrono::seconds limit, bool* timedOut) {
-    std::unique_lock lock(mutex_);
-    *timedOut = !changed_.wait_for(lock, limit, [this] { return finished_; });
-    return completed_;
-  }
-
- private:
-  ui::UpdateSession& session_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string step_;
-  std::chrono::steady_clock::time_point lastPrint_{};
-  bool completed_ = false;
-  bool finished_ = false;
-};
-
-template <typename Port>
-std::vector<std::string> PortNames() {
-  std::vector<std::string> names;
-  for (uint32_t i = 0; i < Port::GetDeviceCount(); ++i) {
-    char name[midi::kPortNameBufferSize];
-    Port::GetDeviceName(i, name);
-    names.emplace_back(name);
-  }
-  return names;
+  };
+  print("MIDI OUT ports:", outs, out);
+  print("MIDI IN ports:", ins, in);
+  std::printf("* taken when --out or --in is not given\n");
 }
 
-int Find(const std::vector<std::string>& names, const char* wanted) {
-  if (wanted == nullptr) return ui::PreselectPort(names, 1);
-  int found = ui::kNoSelection;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i] == wanted) found = static_cast<int>(i);
-  }
-  return found;
+// The port to use: the one named, or the one copy 1 of the dialog preselects.
+int ChoosePort(const std::vector<std::string>& names, const std::optional<std::string>& wanted) {
+  return wanted ? ui::FindPort(names, *wanted) : ui::PreselectPort(names, 1);
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: q9m-update-cli [--in NAME] [--out NAME] [--timeout SECONDS]\n"
-               "Updates the device on the named MIDI ports (default: the ports the updater\n"
-               "preselects, such as \"USB Audio Device\").\n");
-  return 2;
+std::string MissingPort(const char* direction, const std::optional<std::string>& wanted) {
+  if (wanted) {
+    return std::string("no MIDI ") + direction + " port is named \"" + *wanted +
+           "\" (q9m-update-cli --list shows the names)";
+  }
+  return std::string("no MIDI ") + direction + " port named \"" + ui::PreferredPortNames[1] +
+         "\" or like it was found; connect the device, or name a port with --" +
+         (direction[0] == 'O' ? "out" : "in") + " (see --list)";
+}
+
+// Runs the update to its end, a stop signal or the time limit, then ends the worker.
+int RunUpdate(ui::UpdateSession& session, ConsoleView& view, ConsoleReport& report,
+              const CliOptions& options, Clock::time_point start) {
+  const sigset_t stopSignals = StopSignals();
+  const auto limit = start + std::chrono::seconds(options.timeoutSeconds);
+  int signal = 0;
+  while (!view.Finished() && signal <= 0 && Clock::now() < limit) {
+    signal = sigtimedwait(&stopSignals, nullptr, &kTick);
+    report.Progress(view.Snapshot(Clock::now()), Clock::now());
+  }
+  // As when the dialog closes: the ports close, a waiting worker wakes to status 255 and ends
+  // without sending anything more; then its thread is collected.
+  session.Close();
+  const ProgressSnapshot last = view.Snapshot(Clock::now());
+  if (last.phase == UpdatePhase::Completed) {
+    report.Finished(RunOutcome::Completed, last, kExitCompleted,
+                    protocol::LoadString(protocol::IDS_UPDATE_COMPLETED));
+    return kExitCompleted;
+  }
+  if (last.errorId != 0) {
+    // Nothing but the identity request went out before the device was accepted.
+    const int status = last.phase == UpdatePhase::Identifying ? kExitNotStarted : kExitFailed;
+    report.Finished(RunOutcome::Failed, last, status, protocol::LoadString(last.errorId));
+    return status;
+  }
+  if (signal > 0) {
+    report.Finished(RunOutcome::Stopped, last, kExitStopped, SignalName(signal));
+    return kExitStopped;
+  }
+  report.Finished(RunOutcome::GaveUp, last, kExitFailed,
+                  std::to_string(options.timeoutSeconds) + " s");
+  return kExitFailed;
+}
+
+int Update(const CliOptions& options, const std::vector<std::string>& outs,
+           const std::vector<std::string>& ins) {
+  ConsoleReport report(ConsoleReport::StyleFor(stdout, options.json), stdout, stderr);
+  const int out = ChoosePort(outs, options.outPort);
+  const int in = ChoosePort(ins, options.inPort);
+  if (out == ui::kNoSelection || in == ui::kNoSelection) {
+    report.NotStarted(out == ui::kNoSelection ? MissingPort("OUT", options.outPort)
+                                              : MissingPort("IN", options.inPort),
+                      kExitNotStarted);
+    return kExitNotStarted;
+  }
+
+  ui::UpdateSession session;
+  const Clock::time_point start = Clock::now();
+  ConsoleView view(session, start);
+  session.StartTimer();
+  switch (session.Execute(out, in, view)) {
+    case ui::UpdateSession::ExecuteResult::Started:
+      break;
+    case ui::UpdateSession::ExecuteResult::CantOpenOut:
+      report.NotStarted(std::string(protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_OUT)) +
+                            " (\"" + outs[static_cast<size_t>(out)] + "\")",
+                        kExitNotStarted);
+      return kExitNotStarted;
+    case ui::UpdateSession::ExecuteResult::CantOpenIn:
+      report.NotStarted(std::string(protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_IN)) +
+                            " (\"" + ins[static_cast<size_t>(in)] + "\")",
+                        kExitNotStarted);
+      return kExitNotStarted;
+    case ui::UpdateSession::ExecuteResult::StandInImages:
+      report.NotStarted(firmware::StandInRefusalText(), kExitNotStarted);
+      return kExitNotStarted;
+    case ui::UpdateSession::ExecuteResult::Busy:
+      report.NotStarted(protocol::LoadString(protocol::IDS_IN_PROGRESS), kExitNotStarted);
+      return kExitNotStarted;
+  }
+  report.Started(outs[static_cast<size_t>(out)], ins[static_cast<size_t>(in)],
+                 firmware::ImageOriginText());
+  return RunUpdate(session, view, report, options, start);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* inName = nullptr;
-  const char* outName = nullptr;
-  long timeoutSeconds = 1800;
-  for (int i = 1; i < argc; ++i) {
-    if (i + 1 < argc && std::strcmp(argv[i], "--in") == 0) {
-      inName = argv[++i];
-    } else if (i + 1 < argc && std::strcmp(argv[i], "--out") == 0) {
-      outName = argv[++i];
-    } else if (i + 1 < argc && std::strcmp(argv[i], "--timeout") == 0) {
-      timeoutSeconds = std::strtol(argv[++i], nullptr, 10);
-      if (timeoutSeconds <= 0) return Usage();
-    } else {
-      return Usage();
-    }
+  const ParsedCliOptions parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.options) {
+    std::fprintf(stderr, "q9m-update-cli: %s\nTry 'q9m-update-cli --help'.\n",
+                 parsed.error.c_str());
+    return kExitNotStarted;
+  }
+  const CliOptions& options = *parsed.options;
+  if (options.action == CliOptions::Action::Help) {
+    std::fputs(HelpText().c_str(), stdout);
+    return kExitCompleted;
+  }
+  if (options.action == CliOptions::Action::Version) {
+    std::printf("q9m-update-cli %s\n%s (%s)\n", Q9M_VERSION, ui::kProgramTitle,
+                firmware::ImageOriginText().c_str());
+    return kExitCompleted;
   }
 
-  std::printf("%s, %s\n", ui::kProgramTitle, firmware::ImageOriginText().c_str());
+  // Before any other thread starts, so that every thread inherits the blocked signals.
+  const sigset_t stopSignals = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
   std::string error;
   if (!platform::StartRealMidiService("q9m-update-cli", &error)) {
-    std::fprintf(stderr, "No MIDI system: %s\n", error.c_str());
-    return 2;
+    ConsoleReport(ConsoleReport::StyleFor(stdout, options.json), stdout, stderr)
+        .NotStarted("no MIDI system: " + error, kExitNotStarted);
+    return kExitNotStarted;
   }
-  const auto outs = PortNames<midi::MidiOutPort>();
-  const auto ins = PortNames<midi::MidiInPort>();
-  for (size_t i = 0; i < outs.size(); ++i) std::printf("MIDI OUT %zu: %s\n", i, outs[i].c_str());
-  for (size_t i = 0; i < ins.size(); ++i) std::printf("MIDI IN  %zu: %s\n", i, ins[i].c_str());
-  const int out = Find(outs, outName);
-  const int in = Find(ins, inName);
-
-  int exitStatus = 1;
-  {
-    ui::UpdateSession session;
-    ConsoleView view(session);
-    session.StartTimer();
-    switch (session.Execute(out, in, view)) {
-      case ui::UpdateSession::ExecuteResult::CantOpenOut:
-        std::fprintf(stderr, "%s\n", protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_OUT));
-        return 2;
-      case ui::UpdateSession::ExecuteResult::CantOpenIn:
-        std::fprintf(stderr, "%s\n", protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_IN));
-        return 2;
-      case ui::UpdateSession::ExecuteResult::StandInImages:
-        std::fprintf(stderr, "%s\n", firmware::StandInRefusalText().c_str());
-        return 2;
-      case ui::UpdateSession::ExecuteResult::Busy:
-        return 2;
-      case ui::UpdateSession::ExecuteResult::Started:
-        break;
-    }
-    std::printf("Updating through MIDI OUT \"%s\" and MIDI IN \"%s\"\n", outs[out].c_str(),
-                ins[in].c_str());
-    bool timedOut = false;
-    const auto start = std::chrono::steady_clock::now();
-    const bool completed = view.WaitForEnd(std::chrono::seconds(timeoutSeconds), &timedOut);
-    // The worker may still be making its last calls on the view: end it before the view goes.
-    session.Close();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (timedOut) std::fprintf(stderr, "Gave up after %ld s.\n", timeoutSeconds);
-    if (completed) {
-      std::printf("%s (%.1f s)\n", protocol::LoadString(protocol::IDS_UPDATE_COMPLETED), seconds);
-      exitStatus = 0;
-    }
+  const std::vector<std::string> outs = ui::MidiOutNames();
+  const std::vector<std::string> ins = ui::MidiInNames();
+  int status = kExitCompleted;
+  if (options.action == CliOptions::Action::List) {
+    PrintList(outs, ins, options.json);
+  } else {
+    status = Update(options, outs, ins);
   }
   platform::StopMidiService();
-  return exitStatus;
+  return status;
 }

@@ -14,8 +14,6 @@
 #include <string>
 
 #include "firmware/image_origin.h"
-#include "midi/midi_in_port.h"
-#include "midi/midi_out_port.h"
 #include "protocol/string_table.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
@@ -32,18 +30,6 @@ QString Text(int stringId) {
 
 QString ControlName(int id) {
   return QStringLiteral("control%1").arg(id);
-}
-
-template <typename Port>
-std::vector<std::string> PortNames() {
-  std::vector<std::string> names;
-  const uint32_t count = Port::GetDeviceCount();
-  for (uint32_t i = 0; i < count; ++i) {
-    char name[midi::kPortNameBufferSize];
-    Port::GetDeviceName(i, name);
-    names.emplace_back(name);
-  }
-  return names;
 }
 
 // Item k of the list is port k; the instance's preferred port is selected, or none.
@@ -266,8 +252,8 @@ void CK2pUpdatorDlg::OnInitDialog() {
 }
 
 void CK2pUpdatorDlg::FillPortLists() {
-  FillList(*midiOut_, PortNames<midi::MidiOutPort>(), instanceNumber_);
-  FillList(*midiIn_, PortNames<midi::MidiInPort>(), instanceNumber_);
+  FillList(*midiOut_, MidiOutNames(), instanceNumber_);
+  FillList(*midiIn_, MidiInNames(), instanceNumber_);
 }
 
 void CK2pUpdatorDlg::contextMenuEvent(QContextMenuEvent* event) {

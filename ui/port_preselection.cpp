@@ -1,6 +1,41 @@
 #include "ui/port_preselection.h"
 
+#include "midi/midi_in_port.h"
+#include "midi/midi_out_port.h"
+
 namespace q9m::ui {
+
+namespace {
+
+template <typename Port>
+std::vector<std::string> PortNames() {
+  std::vector<std::string> names;
+  const uint32_t count = Port::GetDeviceCount();
+  for (uint32_t i = 0; i < count; ++i) {
+    char name[midi::kPortNameBufferSize];
+    Port::GetDeviceName(i, name);
+    names.emplace_back(name);
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> MidiOutNames() {
+  return PortNames<midi::MidiOutPort>();
+}
+
+std::vector<std::string> MidiInNames() {
+  return PortNames<midi::MidiInPort>();
+}
+
+int FindPort(const std::vector<std::string>& names, const std::string& wanted) {
+  int found = -1;
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (names[k] == wanted) found = static_cast<int>(k);
+  }
+  return found;
+}
 
 std::array<std::string, 3> PortNameCandidates(int instanceNumber) {
   std::array<std::string, 3> candidates;

@@ -24,4 +24,11 @@ std::array<std::string, 3> PortNameCandidates(int instanceNumber);
 // The index to select in a list of `names`, or -1 for none.
 int PreselectPort(const std::vector<std::string>& names, int instanceNumber);
 
+// The index of the last port named exactly `wanted`, or -1.
+int FindPort(const std::vector<std::string>& names, const std::string& wanted);
+
+// The MIDI OUT and MIDI IN ports' names in port order, as the port lists show them.
+std::vector<std::string> MidiOutNames();
+std::vector<std::string> MidiInNames();
+
 }  // namespace q9m::ui

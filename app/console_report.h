@@ -1,0 +1,48 @@
+// Where q9m-update-cli's report goes and how often: one redrawn line on a terminal, plain
+// lines at most once a second into a pipe or file, or one JSON object per line (--json).
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "app/update_progress.h"
+
+namespace q9m::app {
+
+enum class ReportStyle { Terminal, Plain, Json };
+
+// How a run ended.
+enum class RunOutcome { Completed, Failed, Stopped, GaveUp };
+
+class ConsoleReport {
+ public:
+  using Clock = UpdateProgress::Clock;
+  // Terminal when `out` is one, else Plain; Json when asked for.
+  static ReportStyle StyleFor(std::FILE* out, bool json);
+
+  ConsoleReport(ReportStyle style, std::FILE* out, std::FILE* err)
+      : style_(style), out_(out), err_(err) {}
+
+  // The run could not start; `message` says why.
+  void NotStarted(const std::string& message, int exitStatus);
+  void Started(const std::string& outPort, const std::string& inPort, const std::string& images);
+  // Called often; prints only as often as the style allows.
+  void Progress(const ProgressSnapshot& s, Clock::time_point now);
+  // `detail`: the error text for Failed, the signal's name for Stopped, the limit for GaveUp.
+  void Finished(RunOutcome outcome, const ProgressSnapshot& s, int exitStatus,
+                const std::string& detail);
+
+ private:
+  void Line(std::FILE* to, const std::string& text);
+  void EndTerminalLine(const ProgressSnapshot& s);
+
+  ReportStyle style_;
+  std::FILE* out_;
+  std::FILE* err_;
+  bool lineOpen_ = false;  // a terminal progress line waits to be redrawn
+  int lastStep_ = -1;
+  uint64_t lastBytes_ = 0;
+  Clock::time_point lastPrint_{};
+};
+
+}  // namespace q9m::app
