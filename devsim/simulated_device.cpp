@@ -535,10 +535,12 @@ void SimulatedDevice::HandleWrite(const std::vector<uint8_t>& m, double hostSent
       break;
     }
   }
+  // Busy over the block, refused or programmed: whatever arrives meanwhile waits.
+  busyUntil_ = Now() + options_.writeMsPerBlock;
   if (fault && fault->refuse > 0) {
     --fault->refuse;
     ++report_.blocksRefused;
-    ReplyStatus(fault->refuseStatus, Due());
+    ReplyStatus(fault->refuseStatus, Due() + options_.writeMsPerBlock);
     return;
   }
 
@@ -613,10 +615,11 @@ void SimulatedDevice::HandleWrite(const std::vector<uint8_t>& m, double hostSent
     ++report_.repliesLost;
     return;
   }
-  double due = Due();
+  double due = Due() + options_.writeMsPerBlock;
   if (fault && fault->late > 0) {
     --fault->late;
     due += fault->lateMs;
+    busyUntil_ = due;  // still busy with this block until its late reply goes
   }
   const bool ownRequestPoint = newlyAccepted && options_.ownRequestEveryBlocks != 0 &&
                                report_.blocksAcknowledged % options_.ownRequestEveryBlocks == 0;

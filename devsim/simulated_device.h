@@ -52,7 +52,7 @@ struct BlockFault {
   int refuse = 0;  // the first N sends of the block are refused with refuseStatus, unwritten
   uint8_t refuseStatus = protocol::kStatusRefused;
   int silent = 0;  // the next N accepted sends are written but their reply is lost
-  int late = 0;    // the next N replies go out lateMs later than they would
+  int late = 0;    // the next N replies go out lateMs later, the device busy until then
   uint32_t lateMs = 1500;
 };
 
@@ -66,6 +66,7 @@ struct DeviceOptions {
   std::optional<uint32_t> onlyErase{};  // ... only this erase request (0-based), when set
   uint32_t replyDelayMs = 0;            // every reply goes out this much later
   uint32_t eraseMsPer64KiB = 0;         // erasing takes this long per 64 KiB (busy meanwhile)
+  uint32_t writeMsPerBlock = 0;         // each WriteBlock takes this long (busy meanwhile)
   uint32_t linkBytesPerSecond = 0;      // 0: instant; else each message spends size/rate on the
                                         // wire, one after another, in both directions
   // Before each reply, one message that the host must ignore: another model's or

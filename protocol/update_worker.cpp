@@ -134,9 +134,12 @@ int UpdateWorker::RunFlashPlan() {
       ReportError(IDS_TRANSFER_ERROR);
       return -1;
     }
+    // Only the four bytes this read returned may skip the rows: a wait that ended on another
+    // reply leaves the buffer with fewer, and what lies beyond them is an earlier run's.
     const auto reference = firmware::FindImage(firmware::kVersionImageId);
     uint8_t onDevice[firmware::kVersionLength];
     if (reference && reference->length >= firmware::kVersionImageOffset + sizeof onDevice &&
+        context_.device.readBack.Count() == sizeof onDevice &&
         context_.device.readBack.Read(0, onDevice, sizeof onDevice) &&
         std::memcmp(onDevice, reference->bytes + firmware::kVersionImageOffset, sizeof onDevice) ==
             0) {
@@ -190,6 +193,8 @@ int UpdateWorker::RunWriteStep(uint32_t address, uint32_t size, uint32_t imageId
   uint32_t offset = 0;
   uint32_t blockLength = kWriteBlockSize;
   int failures = 0;
+  // Sends of the current block whose wait ran out: their replies may still come.
+  int unanswered = 0;
   for (;;) {
     if (offset + blockLength > total) blockLength = total - offset;
     context_.sender.SendWriteBlock(context_.device.deviceCode.ModelByte(), image->bytes + offset,
@@ -197,6 +202,19 @@ int UpdateWorker::RunWriteStep(uint32_t address, uint32_t size, uint32_t imageId
     ShowActivity(FormatDataTransmit(static_cast<int>(offset), static_cast<int>(total)));
     const Reply reply = WaitForReply(kWriteReplyTimeoutMs);
     if (reply == Reply::Closing) return -1;
+    if (reply == Reply::TimedOut) {
+      ++unanswered;
+    } else {
+      // Replies carry no sequence number: the one just taken may be a late reply to an earlier
+      // send of this block. Take what is still on its way before the next block goes out and
+      // let the last reply decide, so that none is left over to answer another block's wait.
+      for (; unanswered > 0; --unanswered) {
+        const Reply later = WaitForReply(kWriteReplyTimeoutMs);
+        if (later == Reply::Closing) return -1;
+        if (later == Reply::TimedOut) break;
+      }
+      unanswered = 0;
+    }
     if (reply == Reply::Signalled && Status() == kStatusSuccess) {
       failures = 0;
       offset += blockLength;

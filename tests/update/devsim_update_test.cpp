@@ -32,6 +32,23 @@ class DevsimUpdateTest : public testing::VirtualMidiTest {
     VirtualMidiTest::TearDown();
   }
 
+  // Opens the ports to a device with `options` and begins an update, for tests that run
+  // single steps of the worker.
+  UpdateContext& BeginDirect(devsim::DeviceOptions options) {
+    device_ = std::make_unique<devsim::VirtualDevice>(*service_, "USB Audio Device", options);
+    session_ = std::make_unique<ui::UpdateSession>(state_);
+    session_->StartTimer();
+    EXPECT_EQ(session_->OutPort().Open(0), 1);
+    session_->InPort().deviceIndex = 0;
+    EXPECT_EQ(session_->InPort().Start(), 1);
+    UpdateContext& context = session_->Context();
+    state_.deviceCode.Set({0x4A, 0, 0, 0});
+    EXPECT_EQ(context.sender.SendBeginUpdate(), 0);
+    EXPECT_TRUE(context.replyEvent.Wait(kBeginUpdateTimeoutMs));
+    EXPECT_EQ(context.replyStatus.load(), kStatusSuccess);
+    return context;
+  }
+
   void ExpectVerified() {
     const auto report = device_->Report();
     EXPECT_TRUE(report.Passed());
@@ -93,20 +110,7 @@ TEST_F(DevsimUpdateTest, RefusedAndLostBlocksAreResentUntilTheyAreTaken) {
 // acknowledged, and the write goes on.
 TEST_F(DevsimUpdateTest, BlocksLongerOnTheLinkThanTheReplyTimeOutAreEachSentOnce) {
   platform::SetClockScale(10);
-  device_ = std::make_unique<devsim::VirtualDevice>(
-      *service_, "USB Audio Device", devsim::DeviceOptions{.linkBytesPerSecond = 3125});
-  session_ = std::make_unique<ui::UpdateSession>(state_);
-  session_->StartTimer();
-  ASSERT_EQ(session_->OutPort().Open(0), 1);
-  session_->InPort().deviceIndex = 0;
-  ASSERT_EQ(session_->InPort().Start(), 1);
-  UpdateContext& context = session_->Context();
-  state_.deviceCode.Set({0x4A, 0, 0, 0});
-  ASSERT_EQ(context.sender.SendBeginUpdate(), 0);
-  ASSERT_TRUE(context.replyEvent.Wait(kBeginUpdateTimeoutMs));
-  ASSERT_EQ(context.replyStatus.load(), kStatusSuccess);
-
-  UpdateWorker worker(context, view_);
+  UpdateWorker worker(BeginDirect({.linkBytesPerSecond = 3125}), view_);
   ASSERT_EQ(worker.RunEraseStep(0x23000, 0x38000), 0);
   EXPECT_EQ(worker.RunWriteStep(0x23000, 3 * kWriteBlockSize, 133), 0);
   EXPECT_TRUE(view_.Get().errors.empty());
@@ -115,6 +119,26 @@ TEST_F(DevsimUpdateTest, BlocksLongerOnTheLinkThanTheReplyTimeOutAreEachSentOnce
   EXPECT_EQ(report.received.writeBlocks, 3u);
   EXPECT_EQ(report.blocksAcknowledged, 3u);
   EXPECT_EQ(report.blocksRepeated, 0u);
+  for (const auto& violation : report.violations) ADD_FAILURE() << violation;
+}
+
+// A reply that comes after its block's time-out, then a refusal of a later block. With a
+// device that takes time over each block, one reply left over would answer every following
+// block's wait in turn, and the refusal would hit the wrong block: the refused one must be
+// sent again.
+TEST_F(DevsimUpdateTest, ALateReplyThenARefusalStillWritesEveryBlock) {
+  devsim::DeviceOptions options{.writeMsPerBlock = 5};
+  options.blockFaults.push_back({.blockIndex = 2, .late = 1, .lateMs = 1500});
+  options.blockFaults.push_back({.blockIndex = 30, .refuse = 1});
+  UpdateWorker worker(BeginDirect(options), view_);
+  ASSERT_EQ(worker.RunEraseStep(0x23000, 0x38000), 0);
+  EXPECT_EQ(worker.RunWriteStep(0x23000, 40 * kWriteBlockSize, 133), 0);
+  EXPECT_TRUE(view_.Get().errors.empty());
+  ASSERT_TRUE(device_->Device().WaitIdle(10'000));
+  const auto report = device_->Report();
+  EXPECT_EQ(report.blocksAcknowledged, 40u);
+  EXPECT_EQ(report.blocksRefused, 1u);
+  EXPECT_EQ(report.received.writeBlocks, 42u);
   for (const auto& violation : report.violations) ADD_FAILURE() << violation;
 }
 

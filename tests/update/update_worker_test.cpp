@@ -5,8 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <map>
+#include <memory>
 
 #include "firmware/firmware_images.h"
+#include "protocol/messages.h"
+#include "protocol/pack7.h"
 #include "protocol/septets.h"
 #include "protocol/string_table.h"
 #include "tests/support/recording_view.h"
@@ -280,23 +284,53 @@ TEST_F(UpdateWorkerTest, RecoveriesJustBeforeTheLimitsGoOn) {
   EXPECT_EQ(device_->Count(Sent::Write), 1802 + 31);
 }
 
-TEST_F(UpdateWorkerTest, ALateAcknowledgementAnswersTheRepeatedBlock) {
+// One late acknowledgement must not leave a reply over to answer the next block: a refusal
+// that follows must make the refused block go out again, not a later one. The first send of
+// block k is answered 1,700 ms late, its repeat 300 ms late, and the first send of k + 1 is
+// refused 600 ms late, so that every reply reaches a wait of its own.
+TEST_F(UpdateWorkerTest, ALateAcknowledgementLeavesNoReplyToAnswerALaterBlock) {
+  constexpr uint32_t kLateBlock = 0x23000 + 2 * 4096, kRefusedBlock = kLateBlock + 4096;
   ScriptedDevice* device = nullptr;
-  Start(WillingExcept([&device](Sent k, int, const Bytes& m) -> std::optional<Bytes> {
-          static int firstBlockSends = 0;
-          if (FirstBlockOfRow2(k, m) && firstBlockSends++ == 0) {
-            device->ReplyAfter(ScriptedDevice::Status(0), std::chrono::milliseconds(1500));
-            return kSilent;
-          }
-          return std::nullopt;
-        }),
-        1);
+  auto sends = std::make_shared<std::map<uint32_t, int>>();
+  Start(WillingExcept([&device, sends](Sent k, int, const Bytes& m) -> std::optional<Bytes> {
+    if (k != Sent::Write) return std::nullopt;
+    const int send = (*sends)[AddressOf(m)]++;
+    auto later = [&](uint8_t status, int ms) {
+      device->ReplyAfter(ScriptedDevice::Status(status), std::chrono::milliseconds(ms));
+      return kSilent;
+    };
+    if (AddressOf(m) == kLateBlock && send == 0) return later(0, 1700);
+    if (AddressOf(m) == kLateBlock && send == 1) return later(0, 300);
+    if (AddressOf(m) == kRefusedBlock && send == 0) return later(1, 600);
+    return std::nullopt;
+  }));
   device = device_.get();
   const auto s = Finish();
   EXPECT_EQ(s.activity, "Version update completed.");
-  // The repeat's own acknowledgement then satisfies the wait of the next block, and so on:
-  // every block is still sent, and one more than the plan.
-  EXPECT_EQ(device_->Count(Sent::Write), 1802 + 1);
+  EXPECT_EQ((*sends)[kLateBlock], 2);
+  EXPECT_EQ((*sends)[kRefusedBlock], 2);
+  EXPECT_EQ(device_->Count(Sent::Write), 1802 + 2);
+}
+
+// The rows at address 0 are skipped only on the four bytes read in this run: a stray status
+// reply that ends the read's wait leaves an earlier run's matching bytes in the buffer.
+TEST_F(UpdateWorkerTest, VersionBytesFromAnEarlierRunSkipNothing) {
+  const auto image = firmware::FindImage(142);
+  ASSERT_TRUE(image);
+  const Bytes version(image->bytes + 0x22FFC, image->bytes + 0x23000);
+  const Bytes earlier = ScriptedDevice::ReadData(version);
+  ASSERT_EQ(
+      state_.readBack.AppendPacked(&earlier[kReadDataOffset], PackedLength(4), 4,
+                                   DecodeSeptets(&earlier[kReadDataOffset + PackedLength(4)])),
+      ReadBackBuffer::AppendResult::Appended);
+  Start(WillingExcept([](Sent k, int, const Bytes&) -> std::optional<Bytes> {
+    if (k == Sent::Read) return ScriptedDevice::Status(0);
+    return std::nullopt;
+  }));
+  const auto s = Finish();
+  EXPECT_EQ(s.activity, "Version update completed.");
+  EXPECT_EQ(device_->Count(Sent::Erase), 6);
+  EXPECT_EQ(device_->Count(Sent::Write), 1802);
 }
 
 // Closing the window in any wait or pause ends the worker at once, and it shows nothing more.
