@@ -14,7 +14,7 @@
 #include "app/console_view.h"
 #include "app/progress_format.h"
 #include "firmware/image_origin.h"
-#include "platform/rtmidi/rtmidi_backend.h"
+#include "platform/midi_system.h"
 #include "protocol/string_table.h"
 #include "ui/instance_name.h"
 #include "ui/port_preselection.h"

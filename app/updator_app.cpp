@@ -9,7 +9,7 @@
 #include "app/autorun.h"
 #include "app/instance_numbering.h"
 #include "platform/midi_service.h"
-#include "platform/rtmidi/rtmidi_backend.h"
+#include "platform/midi_system.h"
 #include "ui/about_dialog.h"
 #include "ui/main_dialog.h"
 

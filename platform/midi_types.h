@@ -70,6 +70,13 @@ struct MIDIINCAPSA {
   uint32_t dwSupport = 0;
 };
 
+// Bytes of a packed short message with this status byte, status included.
+inline size_t ShortMessageLength(uint8_t status) {
+  if (status >= 0xF8 || status == 0xF6) return 1;
+  if ((status & 0xE0) == 0xC0 || status == 0xF1 || status == 0xF3) return 2;
+  return 3;
+}
+
 // Input callback: handle, message, instance value, parameter 1, parameter 2.
 using MidiInProc = void (*)(HMIDIIN, uint32_t, uintptr_t, uintptr_t, uintptr_t);
 

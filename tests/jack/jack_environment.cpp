@@ -1,6 +1,6 @@
 #include "tests/jack/jack_environment.h"
 
-#include "platform/rtmidi/rtmidi_backend.h"
+#include "platform/midi_system.h"
 
 namespace q9m::testing {
 
@@ -14,7 +14,7 @@ class JackEnvironment final : public ::testing::Environment {
     std::string error;
     server_ = JackServer::Start(&error);
     ASSERT_TRUE(server_) << error;
-    backend_ = MakeRtMidiBackend(kBackendClientName, &error, MidiSystem::Jack);
+    backend_ = MakeMidiSystemBackend(kBackendClientName, &error, MidiSystem::Jack);
     ASSERT_TRUE(backend_) << error;
     StartMidiService(backend_);
   }

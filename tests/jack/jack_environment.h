@@ -1,5 +1,5 @@
 // What every JACK test program shares: its own JACK server, started once for the program, and
-// the RtMidi backend on it, running as the MIDI service. Each test opens its own peers.
+// the JACK backend on it, running as the MIDI service. Each test opens its own peers.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 
 #include "midi/midi_out_port.h"
 #include "platform/midi_service.h"
-#include "platform/rtmidi/rtmidi_backend.h"
+#include "platform/jack/jack_backend.h"
 #include "protocol/messages.h"
 #include "tests/jack/jack_environment.h"
 

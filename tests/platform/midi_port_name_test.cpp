@@ -2,11 +2,19 @@
 // count as the program's own, the order of a port list, and the cut to a capability record.
 #include <gtest/gtest.h>
 
+#include "platform/alsa/alsa_port_names.h"
+#include "platform/jack/jack_port_names.h"
 #include "platform/midi_service.h"
-#include "platform/rtmidi/port_names.h"
+#include "platform/port_list.h"
 
-namespace q9m::platform::rtmidi {
+namespace q9m::platform {
 namespace {
+
+using alsa::CleanAlsaPortName;
+using alsa::IsOwnAlsaPort;
+using jack::CleanJackPortName;
+using jack::JackClientOf;
+using jack::IsOwnJackClient;
 
 TEST(JackPortNameTest, TheClientPrefixIsRemovedUpToTheFirstColon) {
   EXPECT_EQ(CleanJackPortName("Q9m:Q9m MIDI 1"), "Q9m MIDI 1");
@@ -120,4 +128,4 @@ TEST(FitPortNameTest, BytesThatAreNotUtf8AreKeptAndCountOneEach) {
 }
 
 }  // namespace
-}  // namespace q9m::platform::rtmidi
+}  // namespace q9m::platform

@@ -1,4 +1,4 @@
-#include "platform/rtmidi/jack_monitor.h"
+#include "platform/jack/jack_monitor.h"
 
 #include <jack/jack.h>
 
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/rtmidi/port_names.h"
+#include "platform/jack/jack_port_names.h"
 
-namespace q9m::platform::rtmidi {
+namespace q9m::platform::jack {
 
 namespace {
 
@@ -106,4 +106,4 @@ bool JackMonitor::Connected(const std::string& source, const std::string& destin
   return false;
 }
 
-}  // namespace q9m::platform::rtmidi
+}  // namespace q9m::platform::jack

@@ -14,7 +14,7 @@
 
 typedef struct _jack_client jack_client_t;
 
-namespace q9m::platform::rtmidi {
+namespace q9m::platform::jack {
 
 class JackMonitor {
  public:
@@ -55,4 +55,4 @@ class JackMonitor {
   std::atomic<bool> alive_{true};
 };
 
-}  // namespace q9m::platform::rtmidi
+}  // namespace q9m::platform::jack
