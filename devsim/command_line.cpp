@@ -73,6 +73,11 @@ std::string Usage(const std::string& program) {
          "  --in-port NAME          the port the device listens on (the updater's output)\n"
          "  --out-port NAME         the port the device answers through (the updater's input)\n"
          "  --client-suffix TEXT    appended to the MIDI client names q9m-devsim-in/-out\n"
+         "  --raw DEVICE            serve on a raw MIDI device instead (an emulated USB\n"
+         "                          device's gadget end or a VirMIDI port): hw:CARD,DEV, or a\n"
+         "                          card id for its first device\n"
+         "  --intake-rate BYTES[:FIRST]  with --raw: take in at most BYTES per second, as a\n"
+         "                          device busy writing its flash (only the FIRST bytes if given)\n"
          "device:\n"
          "  --code HEX8             device code, e.g. 4B000000 (default 4A000000)\n"
          "  --not-in-update-mode    answer BeginUpdate with status 0B\n"
@@ -136,6 +141,20 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       if (option == "--port" || option == "--out-port") line.outPort = *text;
       if (option == "--client-suffix") line.clientSuffix = *text;
       if (option == "--json") line.jsonPath = *text;
+    } else if (option == "--raw") {
+      const auto text = value();
+      if (!text || text->empty()) return fail("--raw needs a raw MIDI device");
+      line.rawDevice = *text;
+    } else if (option == "--intake-rate") {
+      const auto text = value();
+      const std::vector<std::string> parts = Split(text.value_or(""), ':');
+      const auto rate = Number32(parts[0]);
+      const auto first = parts.size() > 1 ? Number(parts[1]) : std::optional<uint64_t>(0);
+      if (!rate || *rate == 0 || !first || parts.size() > 2) {
+        return fail("--intake-rate needs BYTES_PER_SECOND[:FIRST_BYTES], e.g. 8000:200000");
+      }
+      line.intakeBytesPerSecond = *rate;
+      line.intakeSlowBytes = *first;
     } else if (option == "--code") {
       const auto text = value();
       const auto code = text && text->size() == 8 ? Number("0x" + *text) : std::nullopt;
@@ -192,6 +211,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else {
       return fail("unknown option '" + option + "'");
     }
+  }
+  if (line.intakeBytesPerSecond > 0 && !line.rawDevice) {
+    return fail("--intake-rate works only with --raw");
   }
   return {line, ""};
 }

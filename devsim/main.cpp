@@ -1,6 +1,7 @@
 // q9m-devsim: the simulated Q9m on real MIDI ports (librtmidi virtual ports; the ALSA
-// sequencer when it can be opened, else JACK), for running the updater against it by hand or
-// from scripts. See Usage for the options and the exit status.
+// sequencer when it can be opened, else JACK) or on the device's end of a raw MIDI device, for
+// running the updater against it by hand or from scripts. See Usage for the options and the exit
+// status.
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 #include <signal.h>
@@ -11,14 +12,16 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "devsim/command_line.h"
+#include "devsim/raw_midi_device.h"
 #include "devsim/report_format.h"
 #include "devsim/simulated_device.h"
+#include "devsim/sysex_assembler.h"
 
 namespace {
 
@@ -31,39 +34,8 @@ void OnSignal(int) {
   stopRequested = true;
 }
 
-// Joins SysEx that the MIDI system hands over in pieces, so the device sees whole messages.
-class SysExAssembler {
- public:
-  explicit SysExAssembler(SimulatedDevice& device) : device_(device) {}
-
-  void Add(const std::vector<unsigned char>& chunk) {
-    if (chunk.empty()) return;
-    std::lock_guard lock(mutex_);
-    if (chunk[0] == 0xF0) {
-      FlushPartial();  // a new message ends an unfinished one: the device sees it cut off
-      partial_ = chunk;
-    } else if (!partial_.empty() && chunk[0] < 0xF8) {
-      partial_.insert(partial_.end(), chunk.begin(), chunk.end());
-    } else {
-      device_.Receive(chunk.data(), chunk.size());  // short message or stray bytes
-      return;
-    }
-    if (partial_.back() == 0xF7 || partial_[0] != 0xF0) FlushPartial();
-  }
-
- private:
-  void FlushPartial() {
-    if (!partial_.empty()) device_.Receive(partial_.data(), partial_.size());
-    partial_.clear();
-  }
-
-  SimulatedDevice& device_;
-  std::mutex mutex_;
-  std::vector<unsigned char> partial_;
-};
-
 void OnMidiIn(double, std::vector<unsigned char>* message, void* user) {
-  if (message != nullptr) static_cast<SysExAssembler*>(user)->Add(*message);
+  if (message != nullptr) static_cast<SysExAssembler*>(user)->Add(message->data(), message->size());
 }
 
 void OnRtMidiError(RtMidiError::Type type, const std::string& text, void*) {
@@ -203,28 +175,48 @@ int main(int argc, char** argv) {
   DeviceOptions options = line.device;
   options.linkMayLoseMessages = true;  // real ports
   SimulatedDevice device(options);
-  SysExAssembler assembler(device);
+  SysExAssembler assembler([&device](const uint8_t* bytes, size_t n) { device.Receive(bytes, n); });
+  const uint8_t* code = line.device.code.data();
+  RawMidiDevice raw;
   Ports ports;
-  try {
-    ports = OpenPorts(line);
-  } catch (const RtMidiError& error) {
-    std::fprintf(stderr, "q9m-devsim: cannot open the MIDI ports: %s\n",
-                 error.getMessage().c_str());
-    return 1;
+  std::optional<PacedOutput> output;
+  if (line.rawDevice) {
+    const std::string error = raw.Open(*line.rawDevice);
+    if (!error.empty()) {
+      std::fprintf(stderr, "q9m-devsim: %s\n", error.c_str());
+      return 1;
+    }
+    device.Start([&raw](const uint8_t* bytes, size_t n) { raw.Write(bytes, n); });
+    raw.Start([&assembler](const uint8_t* bytes, size_t n) { assembler.Add(bytes, n); },
+              RawIntake{line.intakeBytesPerSecond, line.intakeSlowBytes});
+    std::fprintf(stderr, "q9m-devsim: device %02X %02X %02X %02X on raw MIDI device %s\n", code[0],
+                 code[1], code[2], code[3], raw.Name().c_str());
+  } else {
+    try {
+      ports = OpenPorts(line);
+    } catch (const RtMidiError& error) {
+      std::fprintf(stderr, "q9m-devsim: cannot open the MIDI ports: %s\n",
+                   error.getMessage().c_str());
+      return 1;
+    }
+    output.emplace(*ports.out);
+    device.Start([&output](const uint8_t* bytes, size_t n) { output->Send(bytes, n); });
+    ports.in->setCallback(OnMidiIn, &assembler);
+    std::fprintf(stderr,
+                 "q9m-devsim: device %02X %02X %02X %02X on %s, listening on '%s', answering "
+                 "on '%s'\n",
+                 code[0], code[1], code[2], code[3], ports.system, line.inPort.c_str(),
+                 line.outPort.c_str());
   }
-  PacedOutput output(*ports.out);
-  device.Start([&output](const uint8_t* bytes, size_t n) { output.Send(bytes, n); });
-  ports.in->setCallback(OnMidiIn, &assembler);
-  std::fprintf(stderr,
-               "q9m-devsim: device %02X %02X %02X %02X on %s, listening on '%s', answering "
-               "on '%s'\n",
-               line.device.code[0], line.device.code[1], line.device.code[2], line.device.code[3],
-               ports.system, line.inPort.c_str(), line.outPort.c_str());
 
   const auto started = Clock::now();
-  const char* reason = "stopped by a signal";
+  std::string reason = "stopped by a signal";
   while (!stopRequested) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (line.rawDevice && !raw.Failure().empty()) {
+      reason = raw.Failure();
+      break;
+    }
     if (line.exitAfterEnd && device.EndReceived() && device.Idle()) {
       reason = "EndUpdate handled";
       break;
@@ -236,14 +228,19 @@ int main(int argc, char** argv) {
     }
   }
 
-  ports.in->cancelCallback();
-  ports.in->closePort();
-  device.Stop();
-  ports.out->closePort();
+  if (line.rawDevice) {
+    raw.Close();
+    device.Stop();
+  } else {
+    ports.in->cancelCallback();
+    ports.in->closePort();
+    device.Stop();
+    ports.out->closePort();
+  }
   const DeviceReport report = device.Report();
   const std::string text = ReportText(report);
   FILE* textOut = line.jsonPath && *line.jsonPath == "-" ? stderr : stdout;
-  std::fprintf(textOut, "q9m-devsim: %s\n%s", reason, text.c_str());
+  std::fprintf(textOut, "q9m-devsim: %s\n%s", reason.c_str(), text.c_str());
   std::fflush(textOut);
   if (line.jsonPath && !WriteJson(*line.jsonPath, ReportJson(report))) {
     std::fprintf(stderr, "q9m-devsim: cannot write %s\n", line.jsonPath->c_str());

@@ -60,7 +60,11 @@ TEST(CommandLine, DeviceAndFaultOptions) {
                                    "--timeout",
                                    "2.5",
                                    "--json",
-                                   "-"});
+                                   "-",
+                                   "--raw",
+                                   "hw:q9mdev0,0",
+                                   "--intake-rate",
+                                   "8000:200000"});
   const DeviceOptions& d = line.device;
   EXPECT_EQ(d.code, (DeviceCodeBytes{0x4B, 0, 0, 0}));
   EXPECT_FALSE(d.updateMode);
@@ -87,6 +91,9 @@ TEST(CommandLine, DeviceAndFaultOptions) {
   EXPECT_TRUE(line.exitAfterEnd);
   EXPECT_DOUBLE_EQ(line.timeoutSeconds, 2.5);
   EXPECT_EQ(line.jsonPath, "-");
+  EXPECT_EQ(line.rawDevice, "hw:q9mdev0,0");
+  EXPECT_EQ(line.intakeBytesPerSecond, 8000u);
+  EXPECT_EQ(line.intakeSlowBytes, 200000u);
 }
 
 TEST(CommandLine, BadOptionsAreNamed) {
@@ -100,6 +107,10 @@ TEST(CommandLine, BadOptionsAreNamed) {
   EXPECT_NE(Error({"--refuse-block", "1:1:128"}).find("status"), std::string::npos);
   EXPECT_NE(Error({"--timeout", "0"}).find("--timeout"), std::string::npos);
   EXPECT_NE(Error({"--port", ""}).find("--port"), std::string::npos);
+  EXPECT_NE(Error({"--intake-rate", "8000"}).find("only with --raw"), std::string::npos);
+  EXPECT_NE(Error({"--raw", "x", "--intake-rate", "0"}).find("--intake-rate"), std::string::npos);
+  EXPECT_NE(Error({"--raw", "x", "--intake-rate", "1:2:3"}).find("--intake-rate"),
+            std::string::npos);
 }
 
 TEST(ReportFormat, JsonEscapesAndCarriesTheVerdict) {
