@@ -165,6 +165,11 @@ int Update(const CliOptions& options, const std::vector<std::string>& outs,
     case ui::UpdateSession::ExecuteResult::Busy:
       report.NotStarted(protocol::LoadString(protocol::IDS_IN_PROGRESS), kExitNotStarted);
       return kExitNotStarted;
+    case ui::UpdateSession::ExecuteResult::NoThread:
+      report.NotStarted(std::string(protocol::LoadString(protocol::IDS_TRANSFER_ERROR)) +
+                            " (the update's thread could not be started)",
+                        kExitNotStarted);
+      return kExitNotStarted;
   }
   report.Started(outs[static_cast<size_t>(out)], ins[static_cast<size_t>(in)],
                  firmware::ImageOriginText());

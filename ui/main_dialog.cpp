@@ -297,6 +297,10 @@ void CK2pUpdatorDlg::OnBnClickedExecute() {
     case UpdateSession::ExecuteResult::CantOpenIn:
       refusal = Text(protocol::IDS_CANT_OPEN_MIDI_IN);
       break;
+    case UpdateSession::ExecuteResult::NoThread:
+      // The string table has no text for this: the update could not be carried out.
+      refusal = Text(protocol::IDS_TRANSFER_ERROR);
+      break;
   }
   QPointer<CK2pUpdatorDlg> self(this);
   ShowErrorText(refusal);

@@ -1,5 +1,7 @@
 #include "ui/update_session.h"
 
+#include <system_error>
+
 #include "firmware/image_origin.h"
 #include "protocol/reply_dispatcher.h"
 #include "protocol/update_worker.h"
@@ -34,7 +36,12 @@ UpdateSession::ExecuteResult UpdateSession::Execute(int outIndex, int inIndex,
   context_.replyEvent.Reset();
   // The previous worker has reported its end (the busy flag was clear); collect its thread.
   if (worker_.joinable()) worker_.join();
-  worker_ = std::thread([this, &view] { protocol::RunUpdate(context_, view); });
+  try {
+    worker_ = startThread_([this, &view] { protocol::RunUpdate(context_, view); });
+  } catch (const std::system_error&) {
+    busy_.store(false);  // no thread, so nothing was sent
+    return ExecuteResult::NoThread;
+  }
   return ExecuteResult::Started;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "midi/dxm_timer.h"
@@ -28,10 +29,11 @@ class UpdateSession {
   // Starts the 1 ms tick that drains the input port's queue into the context.
   void StartTimer();
 
-  enum class ExecuteResult { Started, Busy, StandInImages, CantOpenOut, CantOpenIn };
+  enum class ExecuteResult { Started, Busy, StandInImages, CantOpenOut, CantOpenIn, NoThread };
   // Closes and reopens both ports, resets ReplyEvent and starts a worker that reports to
   // `view`. A missing selection counts as a port that cannot be opened. A build with stand-in
-  // images that was not allowed to update (firmware::UpdatesAllowed) touches no port.
+  // images that was not allowed to update (firmware::UpdatesAllowed) touches no port. When
+  // the system cannot start the worker thread nothing is sent and the session is not busy.
   ExecuteResult Execute(int outIndex, int inIndex, protocol::UpdateView& view);
 
   // The busy flag: set by a successful Execute, cleared when the view restores the controls.
@@ -44,6 +46,10 @@ class UpdateSession {
   void Close();
   bool Closed() const { return context_.closing.Raised(); }
 
+  // How the worker thread is started; tests make it fail as the system can.
+  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+  void SetThreadStarter(ThreadStarter starter) { startThread_ = std::move(starter); }
+
   protocol::UpdateContext& Context() { return context_; }
   midi::MidiInPort& InPort() { return inPort_; }
   midi::MidiOutPort& OutPort() { return outPort_; }
@@ -55,6 +61,9 @@ class UpdateSession {
   protocol::UpdateContext context_;
   std::atomic<bool> busy_{false};
   std::thread worker_;
+  ThreadStarter startThread_ = [](std::function<void()> run) {
+    return std::thread(std::move(run));
+  };
 };
 
 }  // namespace q9m::ui

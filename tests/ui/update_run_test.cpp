@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "firmware/image_origin.h"
 #include "platform/sync.h"
@@ -188,6 +190,29 @@ TEST_F(UpdateRunTest, StandInBuildRefusesToStartUnlessAllowed) {
   EXPECT_EQ(scripted_->Count(Sent::IdentityRequest), 0);
 
   setenv(firmware::kAllowStandInImagesVariable, "1", 1);
+  Execute();
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_TRUE(completed_);
+}
+
+// A system without a thread to spare: the press ends like a failure to start, and the next
+// press runs.
+TEST_F(UpdateRunTest, WorkerThreadThatCannotStartIsReportedAndTheControlsStay) {
+  auto& dialog =
+      OpenWith(WillingExcept([](Sent, int) -> std::optional<Bytes> { return std::nullopt; }));
+  dialog.Session().SetThreadStarter([](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  });
+  ModalWatcher watcher;
+  Button(D::kIdExecute)->click();
+  EXPECT_EQ(watcher.Texts(), std::vector<QString>{"Transfer error occurred."});
+  EXPECT_EQ(outcome_, QStringLiteral("Transfer error occurred."));
+  EXPECT_EQ(Enabled(), kAllEnabled);
+  EXPECT_FALSE(dialog.Session().Busy());
+  Spin(50);
+  EXPECT_EQ(scripted_->Count(Sent::IdentityRequest), 0);
+
+  dialog.Session().SetThreadStarter([](std::function<void()> run) { return std::thread(run); });
   Execute();
   ASSERT_TRUE(WaitForEnd());
   EXPECT_TRUE(completed_);
