@@ -31,7 +31,7 @@ void BM_ReplyToSignal(benchmark::State& state) {
     outPort.Open(0);
     inPort.Start();
     midi::CDxMTimer timer;
-    timer.Start(1, &protocol::DispatchRepliesTick, reinterpret_cast<uintptr_t>(&context));
+    protocol::StartReplyDispatcher(timer, context);
     const std::vector<uint8_t> ack = {0xF0, 0x3D, 0x00, 0x4A, 0x00, 0x00, 0xF7};
     std::vector<double> micros;
     for (auto _ : state) {

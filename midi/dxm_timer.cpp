@@ -16,12 +16,12 @@ CDxMTimer::~CDxMTimer() {
   Stop();
 }
 
-uint32_t CDxMTimer::Start(uint32_t delay, TimerCallback callback, uintptr_t user) {
+uint32_t CDxMTimer::Start(uint32_t delay, TimerCallback callback, uintptr_t user, uint32_t flags) {
   Stop();
   timeBeginPeriod(minPeriod_);
-  const uint32_t id =
-      timeSetEvent(delay, minPeriod_, callback != nullptr ? callback : &DefaultTimerCallback,
-                   callback != nullptr ? user : reinterpret_cast<uintptr_t>(this), TIME_PERIODIC);
+  const uint32_t id = timeSetEvent(
+      delay, minPeriod_, callback != nullptr ? callback : &DefaultTimerCallback,
+      callback != nullptr ? user : reinterpret_cast<uintptr_t>(this), TIME_PERIODIC | flags);
   // No event runs to hold the raised resolution: lower it again.
   if (id == 0) timeEndPeriod(minPeriod_);
   timerId_ = id;

@@ -22,8 +22,12 @@ class CDxMTimer {
   CDxMTimer& operator=(const CDxMTimer&) = delete;
 
   // Stops a running event, then starts one every `delay` ms that calls `callback` with `user`,
-  // or OnTick when no callback is given. Returns the event's id, 0 when the service refused.
-  uint32_t Start(uint32_t delay, TimerCallback callback = nullptr, uintptr_t user = 0);
+  // or OnTick when no callback is given. `flags` are added to the event's kind: with
+  // platform::TIME_MIDI_PORTS the ticks serve the MIDI ports (every `delay` ms while a port is
+  // open, at once when a message arrives, none while no port is open). Returns the event's id,
+  // 0 when the service refused.
+  uint32_t Start(uint32_t delay, TimerCallback callback = nullptr, uintptr_t user = 0,
+                 uint32_t flags = 0);
   // Stops the event, if one runs; no tick follows once it returns. Always 1.
   int Stop();
 

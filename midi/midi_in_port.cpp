@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/midi_service.h"
+#include "platform/timer_service.h"
 
 namespace q9m::midi {
 
@@ -195,10 +196,12 @@ void MidiInPort::OnLongData(MIDIHDR* header) {
   const size_t length = std::min(header->dwBytesRecorded, header->dwBufferLength);
   // Out of memory: this message is lost, but the header still goes back so that the port
   // keeps receiving.
-  sysex_.Append(reinterpret_cast<const uint8_t*>(header->lpData), length);
+  const bool queued = sysex_.Append(reinterpret_cast<const uint8_t*>(header->lpData), length);
   const HMIDIIN handle = handle_.load();
   midiInPrepareHeader(handle, header, sizeof *header);
   midiInAddBuffer(handle, header, sizeof *header);
+  // The dispatcher's timer handles the message now rather than at its next tick.
+  if (queued) timeWakeMidiEvents();
 }
 
 }  // namespace q9m::midi

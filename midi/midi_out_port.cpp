@@ -1,7 +1,6 @@
 #include "midi/midi_out_port.h"
 
 #include "platform/midi_service.h"
-#include "platform/sync.h"
 
 namespace q9m::midi {
 
@@ -49,7 +48,10 @@ int MidiOutPort::SendLong(MIDIHDR* header) {
     midiOutUnprepareHeader(handle, header, sizeof *header);
     return 0;
   }
-  while ((LoadFlags(header) & MHDR_DONE) == 0) platform::Sleep(1);
+  // Looks at the done flag every millisecond; the backend's MarkDone ends each wait at once.
+  for (uint32_t flags; ((flags = LoadFlags(header)) & MHDR_DONE) == 0;) {
+    WaitForFlagChange(header, flags, 1);
+  }
   midiOutUnprepareHeader(handle, header, sizeof *header);
   return 1;
 }

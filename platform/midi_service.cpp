@@ -6,6 +6,8 @@
 #include <mutex>
 
 #include "platform/midi_input_stream.h"
+#include "platform/sync.h"
+#include "platform/timer_service.h"
 
 namespace q9m::platform {
 
@@ -86,10 +88,12 @@ void StopMidiService() {
   for (auto& [id, port] : outputs) {
     std::lock_guard sending(port->sendMutex);
     port->connection->Close();
+    timeMidiPortClosed();
   }
   for (auto& [id, stream] : inputs) {
     stream->Reset();
     stream->Close();
+    timeMidiPortClosed();
   }
 }
 
@@ -99,11 +103,18 @@ void MarkDone(MIDIHDR* header) {
   while (!flags.compare_exchange_weak(old, (old & ~MHDR_INQUEUE) | MHDR_DONE,
                                       std::memory_order_release, std::memory_order_relaxed)) {
   }
+  // The sender may return, and its header go, as soon as the flag is set; a wake that finds
+  // the address reused wakes at most a waiter that looks at its own flags again.
+  WakeWordWaiters(&header->dwFlags);
 }
 
 uint32_t LoadFlags(const MIDIHDR* header) {
   return std::atomic_ref<uint32_t>(const_cast<MIDIHDR*>(header)->dwFlags)
       .load(std::memory_order_acquire);
+}
+
+void WaitForFlagChange(const MIDIHDR* header, uint32_t seen, uint32_t milliseconds) {
+  SleepWhileWordIs(&header->dwFlags, seen, milliseconds);
 }
 
 std::string FitPortName(const std::string& name) {
@@ -145,6 +156,7 @@ MMRESULT midiOutOpen(HMIDIOUT* handle, uint32_t deviceId, uintptr_t /*callback*/
   const uintptr_t id = ++s.lastHandle;
   s.outputs.emplace(id, std::move(port));
   *handle = static_cast<HMIDIOUT>(id);
+  timeMidiPortOpened();  // the dispatcher's timer ticks while a port is open
   return MMSYSERR_NOERROR;
 }
 
@@ -162,6 +174,7 @@ MMRESULT midiOutClose(HMIDIOUT handle) {
   // still pending is completed by the connection's Close.
   std::lock_guard sending(port->sendMutex);
   port->connection->Close();
+  timeMidiPortClosed();
   return MMSYSERR_NOERROR;
 }
 
@@ -246,6 +259,7 @@ MMRESULT midiInOpen(HMIDIIN* handle, uint32_t deviceId, uintptr_t callback, uint
     s.inputs.emplace(id, stream);
   }
   *handle = static_cast<HMIDIIN>(id);
+  timeMidiPortOpened();
   if (proc != nullptr) proc(*handle, MIM_OPEN, instance, 0, 0);
   return MMSYSERR_NOERROR;
 }
@@ -257,7 +271,7 @@ MMRESULT midiInClose(HMIDIIN handle) {
   if (MMRESULT result = stream->Close()) return result;
   Service& s = TheService();
   std::lock_guard lock(s.mutex);
-  s.inputs.erase(static_cast<uintptr_t>(handle));
+  if (s.inputs.erase(static_cast<uintptr_t>(handle)) != 0) timeMidiPortClosed();
   return MMSYSERR_NOERROR;
 }
 

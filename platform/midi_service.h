@@ -72,10 +72,16 @@ void StartMidiService(std::shared_ptr<MidiBackend> backend);
 // Closes every port still open and leaves no service: counts are 0 and opens fail.
 void StopMidiService();
 
-// Sets MHDR_DONE (and clears MHDR_INQUEUE) so that a thread polling the flags sees it.
+// Sets MHDR_DONE (and clears MHDR_INQUEUE) and wakes a thread waiting in WaitForFlagChange,
+// so that a blocking send returns at once. The one thing a backend does when a long message
+// has left; it takes no lock and may be called from a real-time thread. The header may be
+// gone once it returns.
 void MarkDone(MIDIHDR* header);
 // Reads the flags of a header that another thread may be completing.
 uint32_t LoadFlags(const MIDIHDR* header);
+// Waits until the header's flags differ from `seen` (MarkDone has run), for at most
+// `milliseconds` of platform time. May return early; callers read the flags again.
+void WaitForFlagChange(const MIDIHDR* header, uint32_t seen, uint32_t milliseconds);
 
 // Shortens a port name to what a capability record holds: at most kPortNameMaxChars
 // characters, never cutting a UTF-8 sequence in half.

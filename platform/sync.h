@@ -15,6 +15,13 @@ namespace q9m::platform {
 // Suspends the calling thread for `milliseconds` of platform time.
 void Sleep(uint32_t milliseconds);
 
+// Sleeps while the word at `word` still holds `seen`, for at most `milliseconds` of platform
+// time; WakeWordWaiters(word) from another thread ends the sleep at once. It may also end
+// early for no reason: callers look at the word again. Neither side takes a lock, so the
+// waking side may be a driver's real-time thread.
+void SleepWhileWordIs(const uint32_t* word, uint32_t seen, uint32_t milliseconds);
+void WakeWordWaiters(const uint32_t* word);
+
 // How many platform milliseconds pass in one real millisecond (1 in the product).
 void SetClockScale(double platformPerReal);
 double ClockScale();

@@ -1,5 +1,6 @@
 #include "platform/timer_service.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -19,11 +20,13 @@ struct TimerEvent {
   Clock::time_point start{};
   LPTIMECALLBACK callback = nullptr;
   uintptr_t user = 0;
+  bool servesMidi = false;  // TIME_MIDI_PORTS
 
   std::mutex mutex;
-  std::condition_variable stop;
-  bool stopped = false;  // guarded by mutex
-  std::thread thread;    // guarded by mutex; moved out by timeKillEvent
+  std::condition_variable changed;  // stopped, woken, or the first MIDI port opened
+  bool stopped = false;             // guarded by mutex
+  bool woken = false;               // guarded by mutex: an extra callback is owed
+  std::thread thread;               // guarded by mutex; moved out by timeKillEvent
 };
 
 // The event whose callbacks run on this thread, if any.
@@ -35,6 +38,8 @@ struct Registry {
   uint32_t lastId = 0;
   std::map<uint32_t, int> raises;
   int refusals = 0;
+  // Read by the events' threads under their own lock; see NotifyMidiEvents.
+  std::atomic<int> openMidiPorts{0};
 };
 
 // Never destroyed: an event that nobody killed keeps its thread running past static
@@ -44,18 +49,49 @@ Registry& TheRegistry() {
   return *registry;
 }
 
+// Wakes the thread of every TIME_MIDI_PORTS event; `wake` also owes each one a callback.
+// Each event's lock is taken before the notice, so that a thread that has just found nothing
+// to do cannot miss it on its way into the wait.
+void NotifyMidiEvents(bool wake) {
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mutex);
+  for (auto& [id, event] : r.events) {
+    if (!event->servesMidi) continue;
+    {
+      std::lock_guard eventLock(event->mutex);
+      if (wake) event->woken = true;
+    }
+    event->changed.notify_one();
+  }
+}
+
+bool Idle(const TimerEvent& event) {
+  return event.servesMidi && TheRegistry().openMidiPorts.load() == 0;
+}
+
 void RunEvent(std::shared_ptr<TimerEvent> event) {
   currentEvent = event.get();
   TickSchedule schedule(event->start, event->period);
   std::unique_lock lock(event->mutex);
+  const auto wokenOrStopped = [&] { return event->woken || event->stopped; };
   for (;;) {
-    // An absolute sleep (a futex wait on CLOCK_MONOTONIC) that timeKillEvent can cut short.
-    if (event->stop.wait_until(lock, schedule.Next(), [&] { return event->stopped; })) break;
+    bool onGrid = false;
+    if (Idle(*event)) {
+      // No port open: nothing to tick for until one opens or a message arrives after all.
+      event->changed.wait(lock, [&] { return wokenOrStopped() || !Idle(*event); });
+      schedule = TickSchedule(Clock::now(), event->period);
+      if (!wokenOrStopped()) continue;
+    } else {
+      // An absolute sleep (a futex wait on CLOCK_MONOTONIC) that a kill or a wake cuts short.
+      onGrid = !event->changed.wait_until(lock, schedule.Next(), wokenOrStopped);
+    }
+    if (event->stopped) break;
+    event->woken = false;
     lock.unlock();
     event->callback(event->id, 0, event->user, 0, 0);
     lock.lock();
     if (event->stopped) break;
-    schedule.Advance(Clock::now());
+    if (onGrid) schedule.Advance(Clock::now());
   }
 }
 
@@ -97,11 +133,12 @@ MMRESULT timeEndPeriod(uint32_t period) {
 
 uint32_t timeSetEvent(uint32_t delay, uint32_t /*resolution*/, LPTIMECALLBACK callback,
                       uintptr_t user, uint32_t kind) {
-  if (delay == 0 || callback == nullptr || kind != TIME_PERIODIC) return 0;
+  if (delay == 0 || callback == nullptr || (kind & ~TIME_MIDI_PORTS) != TIME_PERIODIC) return 0;
   auto event = std::make_shared<TimerEvent>();
   event->period = std::chrono::milliseconds(delay);
   event->callback = callback;
   event->user = user;
+  event->servesMidi = (kind & TIME_MIDI_PORTS) != 0;
   Registry& r = TheRegistry();
   {
     std::lock_guard lock(r.mutex);
@@ -145,7 +182,7 @@ MMRESULT timeKillEvent(uint32_t id) {
     event->stopped = true;
     thread = std::move(event->thread);
   }
-  event->stop.notify_all();
+  event->changed.notify_all();
   if (currentEvent == event.get()) {
     // Called from the event's own callback: the thread ends by itself once the callback
     // returns, and its reference keeps the event alive until then.
@@ -154,6 +191,23 @@ MMRESULT timeKillEvent(uint32_t id) {
     thread.join();  // waits for a callback in progress
   }
   return TIMERR_NOERROR;
+}
+
+void timeMidiPortOpened() {
+  if (TheRegistry().openMidiPorts.fetch_add(1) == 0) NotifyMidiEvents(false);
+}
+
+void timeMidiPortClosed() {
+  // Events notice at their next tick, which drains what the last port left in its queue.
+  TheRegistry().openMidiPorts.fetch_sub(1);
+}
+
+void timeWakeMidiEvents() {
+  NotifyMidiEvents(true);
+}
+
+int OpenMidiPorts() {
+  return TheRegistry().openMidiPorts.load();
 }
 
 int TimerPeriodRaises(uint32_t period) {

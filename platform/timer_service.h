@@ -34,6 +34,11 @@ using LPTIMECALLBACK = void (*)(uint32_t id, uint32_t message, uintptr_t user, u
 // Event kinds. Only periodic events are offered.
 inline constexpr uint32_t TIME_ONESHOT = 0;
 inline constexpr uint32_t TIME_PERIODIC = 1;
+// Added to TIME_PERIODIC for an event that serves the MIDI ports: it ticks every `delay` ms
+// only while the process has a MIDI port open, sleeps without waking while none is, and runs
+// one extra callback as soon as it can after timeWakeMidiEvents, so that received messages
+// are handled on arrival instead of at the next tick.
+inline constexpr uint32_t TIME_MIDI_PORTS = 0x1000;
 
 MMRESULT timeGetDevCaps(TIMECAPS* caps, uint32_t capsSize);
 // Raises (and lowers) the timer resolution; every raise must be matched by a lower with the
@@ -49,7 +54,10 @@ MMRESULT timeEndPeriod(uint32_t period);
 // The callbacks of one event run one at a time on a thread of their own. They keep to a grid
 // of absolute deadlines (start + k·delay), so the period holds on average even when one
 // callback runs long; the deadlines missed meanwhile are made up by calls back to back, at
-// most TickSchedule::kMaxCatchUp of them, so that a long stall does not end in a flood.
+// most TickSchedule::kMaxCatchUp of them, so that a long stall does not end in a flood. The
+// extra callbacks of a TIME_MIDI_PORTS event come between those of the grid and never move it,
+// so no gap between two callbacks is longer than `delay` while a port is open; when the first
+// port opens, the grid starts anew from that moment.
 uint32_t timeSetEvent(uint32_t delay, uint32_t resolution, LPTIMECALLBACK callback, uintptr_t user,
                       uint32_t kind);
 // Stops the event. Once it returns no callback of the event runs any more: a callback in
@@ -57,12 +65,22 @@ uint32_t timeSetEvent(uint32_t delay, uint32_t resolution, LPTIMECALLBACK callba
 // the event stopped and returns at once; the event's thread ends when the callback returns.
 MMRESULT timeKillEvent(uint32_t id);
 
+// The MIDI service counts its open ports here (input and output alike).
+void timeMidiPortOpened();
+void timeMidiPortClosed();
+// Called when a MIDI input port has queued a received message: every TIME_MIDI_PORTS event
+// runs a callback as soon as its thread is free. Never blocks for longer than it takes to
+// take two short locks, so it may be called from a driver's thread.
+void timeWakeMidiEvents();
+
 // ---- Test hooks ----------------------------------------------------------------------------
 
 // How many raises of `period` have not been lowered yet.
 int TimerPeriodRaises(uint32_t period);
 // Events started and not yet killed.
 size_t ActiveTimerEvents();
+// MIDI ports open, as counted by timeMidiPortOpened and timeMidiPortClosed.
+int OpenMidiPorts();
 // Refuses the next `times` calls of timeSetEvent (every call when negative, none when 0).
 void RefuseTimerEvents(int times = -1);
 

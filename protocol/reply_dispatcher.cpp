@@ -121,4 +121,9 @@ void DispatchRepliesTick(uint32_t, uint32_t, uintptr_t user, uintptr_t, uintptr_
   DispatchReplies(*reinterpret_cast<UpdateContext*>(user));
 }
 
+uint32_t StartReplyDispatcher(midi::CDxMTimer& timer, UpdateContext& context) {
+  return timer.Start(1, &DispatchRepliesTick, reinterpret_cast<uintptr_t>(&context),
+                     platform::TIME_MIDI_PORTS);
+}
+
 }  // namespace q9m::protocol

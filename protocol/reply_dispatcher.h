@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "midi/dxm_timer.h"
 #include "protocol/update_context.h"
 
 namespace q9m::protocol {
@@ -19,5 +20,10 @@ void DispatchReply(UpdateContext& context, const uint8_t* message, size_t length
 // Timer callback shape: `user` is the UpdateContext.
 void DispatchRepliesTick(uint32_t timerId, uint32_t message, uintptr_t user, uintptr_t reserved1,
                          uintptr_t reserved2);
+
+// Starts `timer` running the dispatcher for `context`: every millisecond while a MIDI port is
+// open, at once when the input port queues a message, and not at all while no port is open.
+// Returns the timer's id (0 when refused).
+uint32_t StartReplyDispatcher(midi::CDxMTimer& timer, UpdateContext& context);
 
 }  // namespace q9m::protocol

@@ -16,7 +16,7 @@ UpdateSession::~UpdateSession() {
 }
 
 void UpdateSession::StartTimer() {
-  timer_.Start(1, &protocol::DispatchRepliesTick, reinterpret_cast<uintptr_t>(&context_));
+  protocol::StartReplyDispatcher(timer_, context_);
 }
 
 UpdateSession::ExecuteResult UpdateSession::Execute(int outIndex, int inIndex,

@@ -27,9 +27,7 @@ class JackDispatcherTest : public JackTest {
     ASSERT_EQ(inPort_.Start(), 1);
     state_.deviceCode.Set({0x4A, 0, 0, 0});
     context_.sender.SetHostIdentity({0x4A, 0, 0, 0});
-    ASSERT_NE(
-        timer_.Start(1, &protocol::DispatchRepliesTick, reinterpret_cast<uintptr_t>(&context_)),
-        0u);
+    ASSERT_NE(protocol::StartReplyDispatcher(timer_, context_), 0u);
   }
   void TearDown() override {
     timer_.Stop();

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "midi/dxm_timer.h"
 #include "platform/midi_service.h"
+#include "platform/timer_service.h"
 #include "tests/support/virtual_midi_fixture.h"
+#include "tests/support/wait_for.h"
 
 namespace q9m::midi {
 namespace {
@@ -176,6 +180,26 @@ TEST_F(MidiInPortTest, OnlyAFilledDoneHeaderIsQueuedAndHandedBack) {
   EXPECT_EQ(filled.dwFlags & (platform::MHDR_PREPARED | platform::MHDR_INQUEUE),
             platform::MHDR_PREPARED | platform::MHDR_INQUEUE);
   EXPECT_EQ(filled.dwFlags & platform::MHDR_DONE, 0u);
+}
+
+void CountTick(uint32_t, uint32_t, uintptr_t user, uintptr_t, uintptr_t) {
+  reinterpret_cast<std::atomic<int>*>(user)->fetch_add(1);
+}
+
+TEST_F(MidiInPortTest, AQueuedMessageWakesTheTimerThatServesThePorts) {
+  MidiInPort port;
+  ASSERT_EQ(port.Start(), 1);
+  EXPECT_EQ(platform::OpenMidiPorts(), 1);
+  std::atomic<int> ticks{0};
+  CDxMTimer timer;  // a minute between ticks: only the wake can run one now
+  ASSERT_NE(timer.Start(60'000, CountTick, reinterpret_cast<uintptr_t>(&ticks),
+                        platform::TIME_MIDI_PORTS),
+            0u);
+  ASSERT_TRUE(Inject(SysEx({0x3D, 0x00})));
+  EXPECT_TRUE(q9m::testing::WaitFor([&] { return ticks >= 1; }));
+  timer.Stop();
+  port.Close();
+  EXPECT_EQ(platform::OpenMidiPorts(), 0);
 }
 
 TEST_F(MidiInPortTest, ShortMessagesReadInOrderAndASmallBufferConsumesTheEntry) {

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/midi_service.h"
+#include "platform/timer_service.h"
 #include "tests/support/virtual_midi_fixture.h"
+#include "tests/support/wait_for.h"
 
 namespace q9m::platform {
 namespace {
@@ -33,20 +38,36 @@ TEST_F(MidiOutputServiceTest, HeadersMustBePreparedAndCannotBeUnpreparedInFlight
   EXPECT_EQ(midiOutUnprepareHeader(handle_, &header_, sizeof header_), MIDIERR_STILLPLAYING);
   EXPECT_EQ(midiOutLongMsg(handle_, &header_, sizeof header_), MIDIERR_STILLPLAYING);
   EXPECT_EQ(LoadFlags(&header_) & MHDR_DONE, 0u);
+
+  // A sender waiting on the flags wakes when the header is completed (here by the close), not
+  // when its minute is up.
+  std::atomic<bool> woken{false};
+  std::thread sender([&] {
+    for (uint32_t flags; ((flags = LoadFlags(&header_)) & MHDR_DONE) == 0;) {
+      WaitForFlagChange(&header_, flags, 60'000);
+    }
+    woken = true;
+  });
   EXPECT_EQ(midiOutClose(handle_), MMSYSERR_NOERROR);
+  EXPECT_TRUE(q9m::testing::WaitFor([&] { return woken.load(); }));
+  sender.join();
   EXPECT_EQ(LoadFlags(&header_) & (MHDR_DONE | MHDR_INQUEUE), MHDR_DONE);
   EXPECT_EQ(sent_->Count(), 1u);
 }
 
 TEST_F(MidiOutputServiceTest, ClosedHandlesAreRefusedAndNeverReused) {
+  EXPECT_EQ(OpenMidiPorts(), 1);  // counted for the dispatcher's timer
   ASSERT_EQ(midiOutClose(handle_), MMSYSERR_NOERROR);
+  EXPECT_EQ(OpenMidiPorts(), 0);
   HMIDIOUT second{};
   ASSERT_EQ(midiOutOpen(&second, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
   EXPECT_NE(second, handle_);
   EXPECT_EQ(midiOutPrepareHeader(handle_, &header_, sizeof header_), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(midiOutShortMsg(handle_, 0x90), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(midiOutClose(handle_), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(OpenMidiPorts(), 1);
   EXPECT_EQ(midiOutClose(second), MMSYSERR_NOERROR);
+  EXPECT_EQ(OpenMidiPorts(), 0);
 }
 
 TEST_F(MidiOutputServiceTest, OpenChecksIndexFlagsAndService) {
@@ -61,6 +82,7 @@ TEST_F(MidiOutputServiceTest, OpenChecksIndexFlagsAndService) {
   EXPECT_EQ(midiOutGetDevCapsA(1, &caps, sizeof caps), MMSYSERR_BADDEVICEID);
 
   StopMidiService();
+  EXPECT_EQ(OpenMidiPorts(), 0);
   EXPECT_EQ(midiOutGetNumDevs(), 0u);
   EXPECT_EQ(midiOutOpen(&other, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
   ASSERT_EQ(midiOutPrepareHeader(handle_, &header_, sizeof header_), MMSYSERR_INVALHANDLE);

@@ -207,6 +207,33 @@ TEST(TimerServiceTest, AnEventCanKillItselfFromItsCallback) {
   EXPECT_EQ(self.calls, 3);
 }
 
+TEST(TimerServiceTest, AMidiEventTicksOnlyWhileAPortIsOpenAndAtOnceWhenWoken) {
+  ASSERT_EQ(OpenMidiPorts(), 0);
+  Probe probe;
+  const uint32_t id = timeSetEvent(1, 1, ProbeCallback, reinterpret_cast<uintptr_t>(&probe),
+                                   TIME_PERIODIC | TIME_MIDI_PORTS);
+  ASSERT_NE(id, 0u);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(probe.ticks, 0) << "ticked with no port open";
+  timeWakeMidiEvents();  // a message arrived after all: one callback, and asleep again
+  EXPECT_TRUE(WaitFor([&] { return probe.ticks == 1; }));
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(probe.ticks, 1);
+
+  timeMidiPortOpened();
+  EXPECT_TRUE(WaitFor([&] { return probe.ticks >= 20; }));
+  timeMidiPortClosed();
+  std::this_thread::sleep_for(50ms);  // the tick that notices the close, at most
+  const int ticks = probe.ticks;
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(probe.ticks, ticks) << "kept ticking after the last port closed";
+
+  EXPECT_EQ(timeKillEvent(id), TIMERR_NOERROR);  // ends a sleep that has no deadline
+  EXPECT_FALSE(probe.overlap);
+  EXPECT_FALSE(probe.onCaller);
+  EXPECT_EQ(probe.threads.size(), 1u);
+}
+
 // ---- The schedule's arithmetic, without waiting --------------------------------------------
 
 TEST(TickScheduleTest, KeepsToTheGridAndMakesUpAShortOverrun) {
