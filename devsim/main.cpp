@@ -231,6 +231,14 @@ int main(int argc, char** argv) {
   if (line.rawDevice) {
     raw.Close();
     device.Stop();
+    if (raw.SlowIntakeSeconds() > 0) {
+      const double busy = static_cast<double>(line.intakeSlowBytes) / line.intakeBytesPerSecond;
+      std::fprintf(stderr,
+                   "q9m-devsim: took in the first %llu bytes at %u bytes/s in %.2f s: busy "
+                   "taking in %.1f%% of the time\n",
+                   static_cast<unsigned long long>(line.intakeSlowBytes), line.intakeBytesPerSecond,
+                   raw.SlowIntakeSeconds(), 100 * busy / raw.SlowIntakeSeconds());
+    }
   } else {
     ports.in->cancelCallback();
     ports.in->closePort();

@@ -73,8 +73,12 @@ void RawMidiDevice::ReadLoop(Receive receive, RawIntake intake) {
       Fail("reading from " + name_ + " failed", static_cast<int>(n));
       return;
     }
+    if (taken == 0) firstByteAt_ = Clock::now();
     receive(buffer.data(), static_cast<size_t>(n));
     taken += static_cast<uint64_t>(n);
+    if (paced && taken >= intake.slowBytes && intake.slowBytes > 0) {
+      slowSeconds_ = std::chrono::duration<double>(Clock::now() - firstByteAt_).count();
+    }
     if (paced) {
       // Bytes not read stay in the kernel's buffer; idle time earns no credit.
       due = std::max(due, Clock::now() - std::chrono::milliseconds(1)) +

@@ -9,6 +9,7 @@
 #include <alsa/asoundlib.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -47,6 +48,10 @@ class RawMidiDevice {
   void Close();
 
   const std::string& Name() const { return name_; }
+  // Seconds from the first byte until the slow part of the intake had been taken in; 0 until
+  // then. (The share of that time the device was busy taking in tells how well the host kept
+  // a slow device supplied.)
+  double SlowIntakeSeconds() const { return slowSeconds_; }
 
  private:
   void ReadLoop(Receive receive, RawIntake intake);
@@ -57,6 +62,8 @@ class RawMidiDevice {
   snd_rawmidi_t* out_ = nullptr;
   std::thread reader_;
   std::atomic<bool> stop_{false};
+  std::chrono::steady_clock::time_point firstByteAt_{};
+  std::atomic<double> slowSeconds_{0};
   mutable std::mutex failureMutex_;
   std::string failure_;
 };

@@ -47,6 +47,10 @@ mount -t configfs configfs /mnt/sys/kernel/config
 mkdir -p /mnt/dev/shm /mnt/dev/pts
 mount -t tmpfs -o mode=1777 shm /mnt/dev/shm
 mount -t devpts devpts /mnt/dev/pts
+ln -s /proc/self/fd /mnt/dev/fd # for the shells' process substitution
+ln -s /proc/self/fd/0 /mnt/dev/stdin
+ln -s /proc/self/fd/1 /mnt/dev/stdout
+ln -s /proc/self/fd/2 /mnt/dev/stderr
 
 [ -d "/mnt$job" ] || fail "no job folder $job"
 chroot /mnt /bin/bash "$job/vm-job.sh" "$job" >"/mnt$job/output" 2>&1
