@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "app/progress_format.h"
 #include "ui/instance_name.h"
 
@@ -95,13 +97,13 @@ void ConsoleReport::Progress(const ProgressSnapshot& s, Clock::time_point now) {
       Line(out_, PlainLine(s));
       break;
     case ReportStyle::Json:
-      if (s.step != lastStep_) {
-        Line(out_, JsonProgress("step", s));
-      } else if (now - lastPrint_ >= kLineInterval && s.bytesDone != lastBytes_) {
-        Line(out_, JsonProgress("progress", s));
-      } else {
-        return;
+      // Every step that began since the last look, however short it was.
+      for (int step = std::max(lastStep_ + 1, 1); step <= s.step; ++step) {
+        Line(out_, JsonStep(step));
       }
+      lastStep_ = std::max(lastStep_, s.step);
+      if (now - lastPrint_ < kLineInterval || s.bytesDone == lastBytes_) return;
+      Line(out_, JsonProgress("progress", s));
       break;
   }
   lastPrint_ = now;

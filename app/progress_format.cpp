@@ -161,6 +161,20 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+std::string JsonStep(int step) {
+  const firmware::FlashStep& row = firmware::FlashPlan.at(static_cast<size_t>(step - 1));
+  ProgressSnapshot s;
+  s.step = step;
+  s.steps = static_cast<int>(firmware::FlashPlan.size());
+  s.phase = row.kind == firmware::kWriteStep ? UpdatePhase::Writing : UpdatePhase::Erasing;
+  s.rowAddress = row.address;
+  s.rowLength = row.kind == firmware::kWriteStep ? firmware::WriteLength(row) : row.size;
+  s.imageId = row.kind == firmware::kWriteStep ? row.imageId : 0;
+  return Printf("{\"event\":\"step\",\"step\":%d,\"steps\":%d,\"phase\":", s.step, s.steps) +
+         JsonString(PhaseText(s)) +
+         Printf(",\"address\":%u,\"bytes\":%u}", s.rowAddress, s.rowLength);
+}
+
 std::string JsonProgress(const char* event, const ProgressSnapshot& s) {
   return Printf("{\"event\":\"%s\",\"step\":%d,\"steps\":%d,\"phase\":", event, s.step, s.steps) +
          JsonString(PhaseText(s)) +

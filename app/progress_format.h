@@ -31,6 +31,8 @@ std::string PlainLine(const ProgressSnapshot& s);
 
 // A JSON string literal, quotes included; bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(const std::string& text);
+// {"event":"step",...}: plan row `step` (1 to 12) as it begins: what it does, where, how much.
+std::string JsonStep(int step);
 // {"event":"progress",...}: step, phase, address, bytes, percent, rate, time left.
 std::string JsonProgress(const char* event, const ProgressSnapshot& s);
 

@@ -9,7 +9,7 @@ Q9M_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   librtmidi-dev libjack-jackd2-dev jackd2
   qt6-base-dev xvfb x11-apps imagemagick xauth
-  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db qt6-gtk-platformtheme
 )
 
 # Installs the packages that are missing (through sudo when not root).

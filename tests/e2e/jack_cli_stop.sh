@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# q9m-update-cli stopped by Ctrl-C in the middle of an update, as a script drives it: every
+# line of --json output must be one JSON object, the events must come in their order (start,
+# steps and progress, then error and done), and the program must end with the "stopped" status
+# 3 and say where it stopped. Usage: jack_cli_stop.sh DEVSIM CLI WORKDIR
+set -euo pipefail
+devsim=$1 cli=$2 work=$3
+mkdir -p "$work"
+source "$(dirname "${BASH_SOURCE[0]}")/private_jack.sh"
+
+"$devsim" --timeout 120 >"$work/devsim.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  [ "$(jack_lsp 2>/dev/null | grep -c "USB Audio Device")" -ge 2 ] && break
+  sleep 0.1
+done
+
+"$cli" --json >"$work/cli.jsonl" 2>"$work/cli.err" &
+cli_pid=$!
+pids+=($cli_pid)
+for _ in $(seq 300); do
+  grep -q '"event":"progress"' "$work/cli.jsonl" && break
+  sleep 0.1
+done
+kill -INT "$cli_pid"
+status=0
+wait "$cli_pid" || status=$?
+
+python3 - "$work/cli.jsonl" "$status" <<'PY'
+import json, sys
+lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
+events = [json.loads(line)["event"] for line in lines]  # raises on a line that is not JSON
+print(" ".join(events))
+assert events[0] == "start", events
+assert set(events[1:-2]) <= {"step", "progress"} and "progress" in events, events
+steps = [json.loads(l)["step"] for l in lines if json.loads(l)["event"] == "step"]
+assert steps == list(range(1, len(steps) + 1)), steps  # each step once, in order
+assert events[-2:] == ["error", "done"], events
+error, done = json.loads(lines[-2]), json.loads(lines[-1])
+assert error["result"] == "stopped" and "step" in error["where"], error
+assert error["address"] > 0 and error["device_state"], error
+assert done["result"] == "stopped" and done["exit_status"] == 3, done
+assert sys.argv[2] == "3", "exit status " + sys.argv[2]
+print("Stopped by SIGINT with status 3,", error["where"])
+PY
