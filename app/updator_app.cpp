@@ -8,6 +8,7 @@
 
 #include "app/autorun.h"
 #include "app/instance_numbering.h"
+#include "app/stop_signals.h"
 #include "platform/midi_service.h"
 #include "platform/midi_system.h"
 #include "ui/about_dialog.h"
@@ -45,10 +46,25 @@ void ShowMidiProblem(QWidget* parent, const Autorun& autorun, const std::string&
 }  // namespace
 
 int CK2pUpdatorApp::Run(int argc, char** argv) {
+  BlockStopSignals();  // before the toolkit or the MIDI system starts a thread
   application_ = std::make_unique<QApplication>(argc, argv);
+  stopSignals_ = std::make_unique<StopSignalWatcher>();
+  QObject::connect(stopSignals_.get(), &StopSignalWatcher::received, [this] { OnStopSignal(); });
   InitInstance();
+  stopSignals_.reset();
   application_.reset();
   return exitStatus_;
+}
+
+CK2pUpdatorApp::~CK2pUpdatorApp() = default;
+
+void CK2pUpdatorApp::OnStopSignal() {
+  // The dialog first: it ends the worker and closes its own error boxes.
+  if (dialog_ != nullptr) dialog_->reject();
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(widget);
+    if (box != nullptr && box->isVisible()) box->done(QMessageBox::Ok);
+  }
 }
 
 bool CK2pUpdatorApp::InitInstance() {
@@ -89,13 +105,15 @@ bool CK2pUpdatorApp::InitInstance() {
   const bool midi = platform::StartRealMidiService("q9m-updater", &midiError);
   {
     ui::CK2pUpdatorDlg dialog(instanceNumber);
+    dialog_ = &dialog;
     autorun.Attach(dialog);
     // Once the dialog's loop runs, that is, once the window is up.
     QTimer::singleShot(0, &dialog, [&] {
-      if (!midi) ShowMidiProblem(&dialog, autorun, midiError);
+      if (!midi && !stopSignals_->Received()) ShowMidiProblem(&dialog, autorun, midiError);
       autorun.PressExecute(dialog);
     });
-    dialog.exec();
+    if (!stopSignals_->Received()) dialog.exec();
+    dialog_ = nullptr;
   }
   platform::StopMidiService();
   if (autorun.enabled()) exitStatus_ = autorun.completed() ? 0 : 1;

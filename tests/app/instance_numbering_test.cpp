@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -122,6 +123,32 @@ TEST_F(InstanceNumberingTest, TheUpdaterRefusesATwentyFirstCopyWithoutAWindow) {
   // The running copies are not affected.
   copies_[0]->CloseInput();
   EXPECT_EQ(copies_[0]->Wait(), 0);
+}
+
+// A stop signal closes the window as Exit does, here with the notice of the missing MIDI
+// system still up, and the program ends normally.
+TEST_F(InstanceNumberingTest, TheUpdaterEndsOnAStopSignalAsExitDoes) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    ChildProcess updater(Q9M_UPDATER, {},
+                         {"XDG_RUNTIME_DIR=" + folder_, "QT_QPA_PLATFORM=offscreen",
+                          "JACK_DEFAULT_SERVER=q9m-instances-none"});
+    // The copy holds its number once the toolkit has started, after the signals were blocked.
+    const auto numbered = [&] {
+      for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+        if (entry.path().extension() == ".lock") return true;
+      }
+      return false;
+    };
+    for (int i = 0; i < 200 && !numbered(); ++i) usleep(50'000);
+    ASSERT_TRUE(numbered());
+    usleep(300'000);  // the window and the notice come up
+    updater.Kill(signal);
+    updater.ReadAll(20'000);  // returns once the program has ended
+    EXPECT_EQ(updater.Wait(), 0) << "signal " << signal;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+      std::filesystem::remove(entry.path());
+    }
+  }
 }
 
 TEST_F(InstanceNumberingTest, TheUpdaterWillNotRunUnnumberedInAFolderOthersCanWrite) {
