@@ -10,7 +10,8 @@ namespace {
 CommandLine Parsed(const std::vector<std::string>& args) {
   const ParsedCommandLine parsed = ParseCommandLine(args);
   EXPECT_TRUE(parsed.line) << parsed.error;
-  return parsed.line.value_or(CommandLine{});
+  if (!parsed.line) return {};
+  return *parsed.line;
 }
 
 std::string Error(const std::vector<std::string>& args) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "devsim/flash_layout.h"
@@ -89,8 +90,8 @@ TEST(SimulatedDevice, EraseWriteReadRoundTrip) {
   ASSERT_EQ(h.Exchange(Block(0x23000, image->bytes, 4096)), DeviceStatus(0));
   ASSERT_EQ(h.Exchange(Block(0x24000, image->bytes + 4096, 100)), DeviceStatus(0));
   // 16 bytes of the first block, the 100 of the second, then erased flash.
-  Bytes expected(image->bytes + 0xFF0, image->bytes + 0x1000 + 100);
-  expected.resize(4096, 0xFF);
+  Bytes expected(4096, 0xFF);
+  std::copy(image->bytes + 0xFF0, image->bytes + 0x1000 + 100, expected.begin());
   EXPECT_EQ(ReadData(h.Exchange(Read(0x23FF0, 4096))), expected);
   // Outside the erased range the old content stays.
   EXPECT_EQ(h.device.Flash()[0x25000], h.device.OldContent()[0x25000]);

@@ -13,8 +13,8 @@ namespace {
 using alsa::CleanAlsaPortName;
 using alsa::IsOwnAlsaPort;
 using jack::CleanJackPortName;
-using jack::JackClientOf;
 using jack::IsOwnJackClient;
+using jack::JackClientOf;
 
 TEST(JackPortNameTest, TheClientPrefixIsRemovedUpToTheFirstColon) {
   EXPECT_EQ(CleanJackPortName("Q9m:Q9m MIDI 1"), "Q9m MIDI 1");
@@ -111,7 +111,7 @@ TEST(FitPortNameTest, LongMultiByteNamesEndAfterTheir31stCharacter) {
   for (int i = 0; i < 31; ++i) katakanas += katakana;
   for (int i = 0; i < 31; ++i) guitars += guitar;
   EXPECT_EQ(FitPortName(katakanas + katakana + "b"), katakanas);
-  EXPECT_EQ(FitPortName("a" + katakanas), "a" + katakanas.substr(0, 30 * 3));
+  EXPECT_EQ(FitPortName("a" + katakanas), std::string("a").append(katakanas, 0, 30 * 3));
   // 31 characters of the longest kind fill the record's name exactly.
   EXPECT_EQ(FitPortName(guitars + guitar), guitars);
   EXPECT_EQ(FitPortName(guitars).size(), MAXPNAMELEN - 1);
