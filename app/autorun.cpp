@@ -2,8 +2,10 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <cstdio>
 #include <utility>
 
@@ -37,7 +39,8 @@ QString Selections(const ui::CK2pUpdatorDlg& dialog) {
 
 Autorun::Autorun()
     : enabled_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN") == QLatin1String("1")),
-      screenshot_(qEnvironmentVariable("Q9M_UPDATER_SCREENSHOT")) {}
+      screenshot_(qEnvironmentVariable("Q9M_UPDATER_SCREENSHOT")),
+      rescanWhen_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN_RESCAN_WHEN")) {}
 
 void Autorun::Dismiss(QMessageBox& box) const {
   if (!enabled_) return;
@@ -77,8 +80,23 @@ void Autorun::Attach(ui::CK2pUpdatorDlg& dialog) {
 
 void Autorun::PressExecute(ui::CK2pUpdatorDlg& dialog) const {
   if (!enabled_ || !dialog.isVisible()) return;
-  dialog.findChild<QPushButton*>(QStringLiteral("control%1").arg(ui::CK2pUpdatorDlg::kIdExecute))
-      ->click();
+  auto button = [&dialog](int id) {
+    return dialog.findChild<QPushButton*>(QStringLiteral("control%1").arg(id));
+  };
+  if (rescanWhen_.isEmpty()) {
+    button(ui::CK2pUpdatorDlg::kIdExecute)->click();
+    return;
+  }
+  PrintLine(Selections(dialog));
+  auto* poll = new QTimer(&dialog);
+  QObject::connect(poll, &QTimer::timeout, &dialog, [&dialog, poll, button, this] {
+    if (!QFile::exists(rescanWhen_)) return;
+    poll->stop();
+    button(ui::CK2pUpdatorDlg::kIdRescan)->click();
+    PrintLine(QStringLiteral("Rescanned. ") + Selections(dialog));
+    button(ui::CK2pUpdatorDlg::kIdExecute)->click();
+  });
+  poll->start(100);
 }
 
 }  // namespace q9m::app

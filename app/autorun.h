@@ -7,6 +7,10 @@
 //                                otherwise.
 //   Q9M_UPDATER_SCREENSHOT=PATH  with autorun: saves a grab of the window (PNG) before it
 //                                closes.
+//   Q9M_UPDATER_AUTORUN_RESCAN_WHEN=PATH  with autorun: before pressing Execute, prints the
+//                                port lists, waits until the file PATH exists, presses Rescan
+//                                Device and prints the lists again (a device plugged in while
+//                                the window is up).
 // Without them the program is left to its user.
 #pragma once
 
@@ -37,6 +41,7 @@ class Autorun {
  private:
   bool enabled_ = false;
   QString screenshot_;
+  QString rescanWhen_;
   bool completed_ = false;
 };
 

@@ -103,16 +103,17 @@ struct Ports {
 };
 
 // Opens the virtual ports on the ALSA sequencer, or on JACK when ALSA cannot be opened.
-// One client per direction: JACK refuses two ports of the same name in one client.
+// One client per direction: JACK refuses two ports of the same name in one client. On the
+// sequencer the updater lists a client with one port by the client's name, so there each
+// client is named like its port, as a USB device's client is named like the device.
 Ports OpenPorts(const CommandLine& line) {
-  const std::string inClient = "q9m-devsim-in" + line.clientSuffix;
-  const std::string outClient = "q9m-devsim-out" + line.clientSuffix;
   Ports ports;
   // Only tried when the sequencer device is there: otherwise ALSA and RtMidi print errors.
   if (CompiledWith(RtMidi::LINUX_ALSA) && access("/dev/snd/seq", R_OK | W_OK) == 0) {
     try {
-      ports.in = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, inClient, 4096);
-      ports.out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, outClient);
+      ports.in =
+          std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, line.inPort + line.clientSuffix, 4096);
+      ports.out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, line.outPort + line.clientSuffix);
       ports.system = "ALSA sequencer";
     } catch (const RtMidiError&) {
       ports.in.reset();
@@ -128,8 +129,10 @@ Ports OpenPorts(const CommandLine& line) {
       throw RtMidiError("the ALSA sequencer cannot be opened and no JACK server is running",
                         RtMidiError::NO_DEVICES_FOUND);
     }
-    ports.in = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, inClient, 4096);
-    ports.out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, outClient);
+    ports.in =
+        std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "q9m-devsim-in" + line.clientSuffix, 4096);
+    ports.out =
+        std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "q9m-devsim-out" + line.clientSuffix);
     ports.system = "JACK";
   }
   ports.in->setErrorCallback(OnRtMidiError, nullptr);

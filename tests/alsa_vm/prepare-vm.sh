@@ -19,7 +19,7 @@ for tool in apt-get apt-cache dpkg depmod modprobe cpio gzip; do
   command -v "$tool" >/dev/null || die "needs $tool"
 done
 busybox=/bin/busybox
-{ [ -x "$busybox" ] && "$busybox" --list | grep -qx insmod; } || die "needs busybox-static (/bin/busybox with insmod)"
+{ [ -x "$busybox" ] && "$busybox" --list | grep -x insmod >/dev/null; } || die "needs busybox-static (/bin/busybox with insmod)"
 
 # Only one preparation at a time: tests may start several VMs at once.
 exec 9>"$cache/.lock"
