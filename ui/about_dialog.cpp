@@ -61,7 +61,8 @@ QPixmap DrawIcon(int size) {
 
 QIcon ApplicationIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48}) icon.addPixmap(DrawIcon(size));
+  // Drawn at every size a window, the About box or a HiDPI screen (scale 2 or 3) asks for.
+  for (int size : {16, 24, 32, 48, 64, 96, 128}) icon.addPixmap(DrawIcon(size));
   return icon;
 }
 
