@@ -2,89 +2,99 @@
 
 #include <unistd.h>
 
+#include <mutex>
 #include <vector>
 
 #include "platform/alsa/alsa_input.h"
 #include "platform/alsa/alsa_output.h"
-#include "platform/alsa/alsa_port_names.h"
-#include "platform/alsa/alsa_rtmidi.h"
+#include "platform/alsa/alsa_seq.h"
 #include "platform/port_list.h"
+#include "platform/port_naming.h"
 
 namespace q9m::platform {
 
 namespace {
 
+using alsa::SeqAddress;
+using alsa::SeqPort;
+
 class AlsaBackend final : public ListedPortBackend {
  public:
-  AlsaBackend(std::string clientName, std::unique_ptr<RtMidiOut> outputs,
-              std::unique_ptr<RtMidiIn> inputs)
-      : clientName_(std::move(clientName)),
-        outputLister_(std::move(outputs)),
-        inputLister_(std::move(inputs)) {}
+  AlsaBackend(std::string clientName, alsa::SeqHandle lister)
+      : clientName_(std::move(clientName)), lister_(std::move(lister)) {}
 
  protected:
-  std::vector<ListedPort> PresentOutputs() override { return Ports(*outputLister_); }
-  std::vector<ListedPort> PresentInputs() override { return Ports(*inputLister_); }
-
-  std::unique_ptr<OutputConnection> OpenOutputPort(const ListedPort& port,
-                                                   MMRESULT& error) override {
-    return OpenedOrNull(std::make_unique<alsa::AlsaOutputConnection>(clientName_, port.id), error);
+  std::vector<ListedPort> PresentOutputs() override {
+    return Ports(SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE);
+  }
+  std::vector<ListedPort> PresentInputs() override {
+    return Ports(SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
   }
 
-  std::unique_ptr<InputSource> OpenInputPort(const ListedPort& port, InputReceiver& receiver,
+  std::unique_ptr<OutputConnection> OpenOutputPort(const ListedPort& listed,
+                                                   MMRESULT& error) override {
+    const auto port = Describe(listed, error);
+    if (!port) return nullptr;
+    if (auto raw = alsa::RawMidiBehindPort(port->card, port->address.port, port->hardware)) {
+      auto output = std::make_unique<alsa::RawMidiOutput>(*raw);
+      if (output->Open() == MMSYSERR_NOERROR) return output;
+    }
+    return OpenedOrNull(std::make_unique<alsa::SeqOutput>(clientName_, port->address), error);
+  }
+
+  std::unique_ptr<InputSource> OpenInputPort(const ListedPort& listed, InputReceiver& receiver,
                                              MMRESULT& error) override {
-    return OpenedOrNull(std::make_unique<alsa::AlsaInputSource>(clientName_, port.id, receiver),
+    const auto port = Describe(listed, error);
+    if (!port) return nullptr;
+    if (auto raw = alsa::RawMidiBehindPort(port->card, port->address.port, port->hardware)) {
+      auto input = std::make_unique<alsa::RawMidiInput>(*raw, receiver);
+      if (input->Open() == MMSYSERR_NOERROR) return input;
+    }
+    return OpenedOrNull(std::make_unique<alsa::SeqInput>(clientName_, port->address, receiver),
                         error);
   }
 
  private:
-  std::vector<ListedPort> Ports(RtMidi& lister) {
-    std::vector<ListedPort> ports;
-    try {
-      const unsigned int count = lister.getPortCount();
-      for (unsigned int i = 0; i < count; ++i) {
-        const std::string id = lister.getPortName(i);
-        if (id.empty() || alsa::IsOwnAlsaPort(id, clientName_)) continue;
-        ports.push_back({id, alsa::CleanAlsaPortName(id)});
-      }
-    } catch (const RtMidiError&) {
-      ports.clear();
+  std::optional<SeqPort> Describe(const ListedPort& listed, MMRESULT& error) {
+    const auto address = alsa::ParseSeqAddress(listed.id);
+    std::lock_guard lock(mutex_);
+    auto port = address ? alsa::DescribeSeqPort(lister_.get(), *address) : std::nullopt;
+    if (!port) error = MMSYSERR_BADDEVICEID;
+    return port;
+  }
+
+  std::vector<ListedPort> Ports(unsigned int caps) {
+    std::vector<DevicePort> ports;
+    std::lock_guard lock(mutex_);
+    for (const SeqPort& port : alsa::ListSeqPorts(lister_.get())) {
+      if ((port.caps & caps) != caps || (port.caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) continue;
+      if (port.client == clientName_) continue;  // this program's own, in any copy
+      ports.push_back({alsa::FormatSeqAddress(port.address), std::to_string(port.address.client),
+                       port.client, port.port});
     }
-    return ports;
+    return NameDevicePorts(ports);
   }
 
   const std::string clientName_;
-  // Clients without ports that list the sequencer's ports.
-  std::unique_ptr<RtMidiOut> outputLister_;
-  std::unique_ptr<RtMidiIn> inputLister_;
+  std::mutex mutex_;
+  alsa::SeqHandle lister_;  // a client without ports that lists and describes the others
 };
 
 }  // namespace
 
 std::shared_ptr<MidiBackend> MakeAlsaBackend(const std::string& clientName, std::string* why) {
-  if (!RtMidiCompiled(RtMidi::LINUX_ALSA)) {
-    *why = "librtmidi was built without ALSA";
-    return nullptr;
-  }
-  // Without the device file, opening the sequencer would only fail after a printed complaint.
+  // Without the device file, alsa-lib would only fail after a printed complaint.
   if (access("/dev/snd/seq", R_OK | W_OK) != 0) {
     *why = "/dev/snd/seq cannot be opened";
     return nullptr;
   }
-  try {
-    auto outputs = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, clientName);
-    auto inputs =
-        std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, clientName, alsa::kInputQueueLimit);
-    if (outputs->getCurrentApi() != RtMidi::LINUX_ALSA ||
-        inputs->getCurrentApi() != RtMidi::LINUX_ALSA) {
-      *why = "librtmidi did not open the ALSA sequencer";
-      return nullptr;
-    }
-    return std::make_shared<AlsaBackend>(clientName, std::move(outputs), std::move(inputs));
-  } catch (const RtMidiError& e) {
-    *why = e.getMessage();
+  int error = 0;
+  auto lister = alsa::OpenSeq(clientName, SND_SEQ_OPEN_DUPLEX, &error);
+  if (!lister) {
+    *why = std::string("the sequencer cannot be opened: ") + snd_strerror(error);
     return nullptr;
   }
+  return std::make_shared<AlsaBackend>(clientName, std::move(lister));
 }
 
 }  // namespace q9m::platform

@@ -1,21 +1,25 @@
-// Real ports on the ALSA sequencer, through librtmidi.
+// Real ports on ALSA, through alsa-lib.
 //
-// The backend lists the sequencer ports of other programs and devices (never its own), opens
-// them by their place in that list, sends every message whole or reports that it could not,
-// and hands what arrives to the service's input parser.
+// The ports are those of the sequencer: the kernel makes one for every card's raw MIDI port,
+// and programs make their own. The backend lists them under the names that a device gives
+// itself (never the program's own ports), and opens them by their place in that list.
+//
+// A port that stands for a card's raw MIDI device is opened as raw MIDI: its writes wait for
+// room in the kernel's buffer and its drain tells when the last byte has gone, so a message
+// reaches the device whole at whatever speed it takes bytes. Through the sequencer the kernel
+// drops an event that does not fit that buffer, unseen by the sender. So the sequencer is used
+// only where raw MIDI cannot be: for programs' ports and VirMIDI ports, and when another
+// program (a sound server subscribed to the port, say) holds the raw device. Then messages go
+// as events of 256 bytes, each sent only when the buffer behind the port (read from
+// /proc/asound) has room for it.
 #pragma once
 
-#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "platform/midi_service.h"
 
 namespace q9m::platform {
-
-// Longest message the ALSA path takes: the sequencer's 16 KiB output buffer holds the event
-// record and the message, and larger events fail.
-inline constexpr size_t kAlsaMaxMessageBytes = 16000;
 
 // The backend on the sequencer; `clientName` names its clients, and ports of clients with that
 // name are taken for the program's own. Nothing, with the reason in *why, when the sequencer

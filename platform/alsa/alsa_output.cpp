@@ -1,48 +1,247 @@
 #include "platform/alsa/alsa_output.h"
 
-#include "platform/alsa/alsa_backend.h"
-#include "platform/alsa/alsa_rtmidi.h"
+#include <poll.h>
+
+#include <thread>
+#include <vector>
 
 namespace q9m::platform::alsa {
 
-MMRESULT AlsaOutputConnection::Open() {
-  try {
-    out_ = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, clientName_);
-    out_->setErrorCallback(&RtMidiErrorSink::OnError, &errors_);
-    return OpenAlsaPort(*out_, errors_, destination_, "out");
-  } catch (const RtMidiError&) {
-    return MMSYSERR_ERROR;
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+MMRESULT FromAlsaError(int error) {
+  switch (-error) {
+    case EBUSY:
+      return MMSYSERR_ALLOCATED;
+    case ENODEV:
+    case ENXIO:
+    case ENOENT:
+    case EBADFD:
+      return MMSYSERR_NODRIVER;
+    case EAGAIN:
+      return MIDIERR_NOTREADY;
+    default:
+      return MMSYSERR_ERROR;
   }
 }
 
-MMRESULT AlsaOutputConnection::SendLong(MIDIHDR* header) {
-  MMRESULT result = Send(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
-  // The sequencer has the whole event once the send returns without an error.
-  if (result == MMSYSERR_NOERROR) MarkDone(header);
-  return result;
+void UnpackShort(uint32_t packed, uint8_t (&bytes)[3]) {
+  bytes[0] = static_cast<uint8_t>(packed);
+  bytes[1] = static_cast<uint8_t>(packed >> 8);
+  bytes[2] = static_cast<uint8_t>(packed >> 16);
 }
 
-MMRESULT AlsaOutputConnection::SendShort(uint32_t packed) {
-  const uint8_t bytes[3] = {static_cast<uint8_t>(packed), static_cast<uint8_t>(packed >> 8),
-                            static_cast<uint8_t>(packed >> 16)};
-  return Send(bytes, ShortMessageLength(bytes[0]));
-}
+}  // namespace
 
-MMRESULT AlsaOutputConnection::Send(const uint8_t* bytes, size_t n) {
-  if (n == 0 || n > kAlsaMaxMessageBytes) return MMSYSERR_INVALPARAM;
-  if (!out_) return MMSYSERR_NODRIVER;
-  try {
-    // A message to a subscription without subscribers goes nowhere without an error, so the
-    // destination's presence is checked before and after.
-    if (!RtMidiIndexOf(*out_, destination_)) return MMSYSERR_NODRIVER;
-    errors_.Take();
-    out_->sendMessage(bytes, n);
-    if (errors_.Take()) return MMSYSERR_ERROR;
-    if (!RtMidiIndexOf(*out_, destination_)) return MMSYSERR_NODRIVER;
-  } catch (const RtMidiError&) {
-    return MMSYSERR_ERROR;
+// ---- Raw MIDI --------------------------------------------------------------------------------
+
+MMRESULT RawMidiOutput::Open() {
+  // Not blocking: the open fails at once with EBUSY when the substream is taken, and writes
+  // never wait without a limit for a device that stopped taking bytes.
+  const int result =
+      snd_rawmidi_open(nullptr, &out_, RawMidiName(address_).c_str(), SND_RAWMIDI_NONBLOCK);
+  if (result < 0) {
+    out_ = nullptr;
+    return FromAlsaError(result);
   }
   return MMSYSERR_NOERROR;
+}
+
+void RawMidiOutput::Close() {
+  if (out_ == nullptr) return;
+  // The kernel drains the buffer on close, for up to 10 s with a stuck device; what is still
+  // there belongs to a send that failed, so it is dropped and the close returns at once.
+  snd_rawmidi_drop(out_);
+  snd_rawmidi_close(out_);
+  out_ = nullptr;
+}
+
+bool RawMidiOutput::WaitWritable(std::chrono::milliseconds timeout) {
+  const int count = snd_rawmidi_poll_descriptors_count(out_);
+  std::vector<pollfd> fds(count > 0 ? count : 1);
+  const int filled = snd_rawmidi_poll_descriptors(out_, fds.data(), fds.size());
+  if (filled <= 0) return false;
+  return poll(fds.data(), filled, static_cast<int>(timeout.count())) > 0;
+}
+
+MMRESULT RawMidiOutput::Write(const uint8_t* bytes, size_t n) {
+  auto lastProgress = Clock::now();
+  while (n > 0) {
+    const ssize_t written = snd_rawmidi_write(out_, bytes, n);
+    if (written > 0) {
+      bytes += written;
+      n -= static_cast<size_t>(written);
+      lastProgress = Clock::now();
+      continue;
+    }
+    if (written < 0 && written != -EAGAIN) return FromAlsaError(static_cast<int>(written));
+    const auto left = kStallTimeout - (Clock::now() - lastProgress);
+    if (left <= Clock::duration::zero()) return MIDIERR_NOTREADY;
+    WaitWritable(std::chrono::duration_cast<std::chrono::milliseconds>(left) +
+                 std::chrono::milliseconds(1));
+  }
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT RawMidiOutput::WaitUntilSent() {
+  snd_rawmidi_status_t* status = nullptr;
+  snd_rawmidi_params_t* params = nullptr;
+  snd_rawmidi_status_alloca(&status);
+  snd_rawmidi_params_alloca(&params);
+  if (int result = snd_rawmidi_params_current(out_, params); result < 0) {
+    return FromAlsaError(result);
+  }
+  const size_t size = snd_rawmidi_params_get_buffer_size(params);
+  size_t lastAvail = 0;
+  auto lastProgress = Clock::now();
+  for (;;) {
+    if (int result = snd_rawmidi_status(out_, status); result < 0) return FromAlsaError(result);
+    const size_t avail = snd_rawmidi_status_get_avail(status);
+    if (avail >= size) return MMSYSERR_NOERROR;
+    if (avail != lastAvail) {
+      lastAvail = avail;
+      lastProgress = Clock::now();
+    } else if (Clock::now() - lastProgress > kStallTimeout) {
+      return MIDIERR_NOTREADY;
+    }
+    // A byte takes 0.32 ms on a 31,250 baud line; polling every millisecond adds little.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+MMRESULT RawMidiOutput::SendLong(MIDIHDR* header) {
+  if (out_ == nullptr) return MMSYSERR_NODRIVER;
+  MMRESULT result = Write(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
+  if (result == MMSYSERR_NOERROR) result = WaitUntilSent();
+  if (result != MMSYSERR_NOERROR) {
+    // Bytes of a message cut short must not reach the device ahead of the next message.
+    snd_rawmidi_drop(out_);
+    return result;
+  }
+  MarkDone(header);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT RawMidiOutput::SendShort(uint32_t packed) {
+  if (out_ == nullptr) return MMSYSERR_NODRIVER;
+  uint8_t bytes[3];
+  UnpackShort(packed, bytes);
+  return Write(bytes, ShortMessageLength(bytes[0]));
+}
+
+// ---- Sequencer -------------------------------------------------------------------------------
+
+MMRESULT SeqOutput::Open() {
+  int error = 0;
+  seq_ = OpenSeq(clientName_, SND_SEQ_OPEN_OUTPUT, &error);
+  if (!seq_) return FromAlsaError(error);
+  const auto destination = DescribeSeqPort(seq_.get(), destination_);
+  if (!destination) return MMSYSERR_BADDEVICEID;
+  pacing_ = PacingBufferOf(*destination);
+  port_ = snd_seq_create_simple_port(
+      seq_.get(), "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  if (port_ < 0) return FromAlsaError(port_);
+  // The subscription is what makes snd-seq-midi open the card's raw MIDI output; events sent
+  // straight to a port that nobody subscribed to are refused.
+  if (int result = snd_seq_connect_to(seq_.get(), port_, destination_.client, destination_.port);
+      result < 0) {
+    return FromAlsaError(result);
+  }
+  return MMSYSERR_NOERROR;
+}
+
+void SeqOutput::Close() {
+  seq_.reset();
+}
+
+bool SeqOutput::DestinationThere() {
+  return seq_ && DescribeSeqPort(seq_.get(), destination_).has_value();
+}
+
+MMRESULT SeqOutput::WaitForFill(size_t room) {
+  size_t lastWaiting = SIZE_MAX;
+  auto lastProgress = Clock::now();
+  for (;;) {
+    const auto fill = ReadPacingBuffer(*pacing_);
+    if (!fill) {
+      // Nobody reads the far end of a VirMIDI port: the kernel would drop what is sent. A card's
+      // output is open while we are subscribed, so only a /proc that cannot be read gets here.
+      return pacing_->output ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+    }
+    if (room == kEmpty ? fill->waiting == 0 : fill->waiting + room <= fill->size) {
+      return MMSYSERR_NOERROR;
+    }
+    if (room != kEmpty && room > fill->size) return MMSYSERR_INVALPARAM;
+    if (fill->waiting != lastWaiting) {
+      lastWaiting = fill->waiting;
+      lastProgress = Clock::now();
+    } else if (Clock::now() - lastProgress > kStallTimeout) {
+      return DestinationThere() ? MIDIERR_NOTREADY : MMSYSERR_NODRIVER;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+MMRESULT SeqOutput::Deliver(snd_seq_event_t& event) {
+  const auto deadline = Clock::now() + kStallTimeout;
+  for (;;) {
+    const int result = snd_seq_event_output_direct(seq_.get(), &event);
+    if (result >= 0) return MMSYSERR_NOERROR;
+    // A program's input pool that is full refuses the event; it takes it once it has read.
+    if ((result != -EAGAIN && result != -ENOMEM) || Clock::now() > deadline) {
+      return DestinationThere() ? FromAlsaError(result) : MMSYSERR_NODRIVER;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+MMRESULT SeqOutput::Send(snd_seq_event_t& event, size_t room) {
+  if (!seq_) return MMSYSERR_NODRIVER;
+  // Events sent to a port that went away reach nobody without an error.
+  if (!DestinationThere()) return MMSYSERR_NODRIVER;
+  if (pacing_) {
+    if (MMRESULT r = WaitForFill(room); r != MMSYSERR_NOERROR) return r;
+  }
+  snd_seq_ev_set_source(&event, port_);
+  snd_seq_ev_set_subs(&event);
+  snd_seq_ev_set_direct(&event);
+  return Deliver(event);
+}
+
+MMRESULT SeqOutput::SendLong(MIDIHDR* header) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
+  const size_t n = header->dwBufferLength;
+  snd_seq_event_t event;
+  for (size_t at = 0; at < n;) {
+    const size_t chunk = std::min(kSeqChunkBytes, n - at);
+    snd_seq_ev_clear(&event);
+    snd_seq_ev_set_sysex(&event, chunk, const_cast<uint8_t*>(bytes + at));
+    if (MMRESULT r = Send(event, chunk); r != MMSYSERR_NOERROR) return r;
+    at += chunk;
+  }
+  // Done once the buffer behind the destination is empty: the last byte has left the kernel.
+  if (pacing_) {
+    if (MMRESULT r = WaitForFill(kEmpty); r != MMSYSERR_NOERROR) return r;
+  }
+  if (!DestinationThere()) return MMSYSERR_NODRIVER;
+  MarkDone(header);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT SeqOutput::SendShort(uint32_t packed) {
+  uint8_t bytes[3];
+  UnpackShort(packed, bytes);
+  snd_midi_event_t* encoder = nullptr;
+  if (snd_midi_event_new(8, &encoder) < 0) return MMSYSERR_NOMEM;
+  snd_seq_event_t event;
+  snd_seq_ev_clear(&event);
+  const long used = snd_midi_event_encode(encoder, bytes, ShortMessageLength(bytes[0]), &event);
+  snd_midi_event_free(encoder);
+  if (used <= 0 || event.type == SND_SEQ_EVENT_NONE) return MMSYSERR_INVALPARAM;
+  return Send(event, ShortMessageLength(bytes[0]));
 }
 
 }  // namespace q9m::platform::alsa

@@ -1,32 +1,91 @@
-// An output to one port of the ALSA sequencer, through librtmidi.
+// Outputs to an ALSA port, each sending a message whole and marking it done only once its last
+// byte has left the kernel's buffers, or failing.
+//
+// The buffers on the way, and what they do when full:
+// - a card's raw MIDI output buffer (4,096 bytes unless set otherwise): a raw MIDI write takes
+//   what fits and waits for the rest; the driver empties it as fast as the device takes bytes
+//   (USB MIDI: as the device acknowledges USB packets);
+// - on the sequencer, snd-seq-midi copies each event at once into that same buffer and drops an
+//   event that does not fit, telling nobody but the kernel log ("MIDI output buffer overrun");
+// - VirMIDI hands each event to the input buffer of whoever reads its raw device, and drops
+//   what does not fit there, silently;
+// - a program's sequencer client has an input pool; a full pool refuses the event.
 #pragma once
 
-#include <memory>
+#include <alsa/asoundlib.h>
+
+#include <chrono>
+#include <optional>
 #include <string>
 
-#include "platform/jack/rtmidi_support.h"
+#include "platform/alsa/alsa_seq.h"
 #include "platform/midi_service.h"
 
 namespace q9m::platform::alsa {
 
-class AlsaOutputConnection final : public OutputConnection {
+// How long a send may wait while the device takes no byte before it fails.
+inline constexpr std::chrono::milliseconds kStallTimeout{1000};
+
+// A card's raw MIDI output substream, opened by this program alone. The kernel holds back a
+// write while the buffer is full, so no byte is ever dropped on the way.
+class RawMidiOutput final : public OutputConnection {
  public:
-  AlsaOutputConnection(std::string clientName, std::string destination)
-      : clientName_(std::move(clientName)), destination_(std::move(destination)) {}
-  ~AlsaOutputConnection() override { Close(); }
+  explicit RawMidiOutput(RawMidiAddress address) : address_(address) {}
+  ~RawMidiOutput() override { Close(); }
+
+  // MMSYSERR_ALLOCATED when another program (or the sequencer, for a subscriber of the port)
+  // holds the substream.
+  MMRESULT Open();
+  MMRESULT SendLong(MIDIHDR* header) override;
+  MMRESULT SendShort(uint32_t packed) override;
+  void Close() override;
+
+ private:
+  // Writes all `n` bytes, waiting for room while the device takes bytes.
+  MMRESULT Write(const uint8_t* bytes, size_t n);
+  // Waits until the driver has taken every byte from the buffer.
+  MMRESULT WaitUntilSent();
+  // Waits up to `timeout` for the descriptors to report room or an error.
+  bool WaitWritable(std::chrono::milliseconds timeout);
+
+  const RawMidiAddress address_;
+  snd_rawmidi_t* out_ = nullptr;
+};
+
+// A port of a sequencer client of this program's own, subscribed to the destination. A message
+// goes as System Exclusive events of kSeqChunkBytes at most, each only when the kernel buffer
+// behind the destination (when it can be seen) has room for it all.
+class SeqOutput final : public OutputConnection {
+ public:
+  SeqOutput(std::string clientName, SeqAddress destination)
+      : clientName_(std::move(clientName)), destination_(destination) {}
+  ~SeqOutput() override { Close(); }
 
   MMRESULT Open();
   MMRESULT SendLong(MIDIHDR* header) override;
   MMRESULT SendShort(uint32_t packed) override;
-  void Close() override { out_.reset(); }
+  void Close() override;
 
  private:
-  MMRESULT Send(const uint8_t* bytes, size_t n);
+  // Sends one event that puts `room` bytes into the buffer behind the destination.
+  MMRESULT Send(snd_seq_event_t& event, size_t room);
+  // Sends one event, retrying while a program's full input pool refuses it.
+  MMRESULT Deliver(snd_seq_event_t& event);
+  // Waits until the buffer behind the destination has room for `room` more bytes, or with
+  // kEmpty until it is empty.
+  static constexpr size_t kEmpty = SIZE_MAX;
+  MMRESULT WaitForFill(size_t room);
+  bool DestinationThere();
 
   const std::string clientName_;
-  const std::string destination_;
-  RtMidiErrorSink errors_;
-  std::unique_ptr<RtMidiOut> out_;
+  const SeqAddress destination_;
+  SeqHandle seq_;
+  int port_ = -1;
+  std::optional<PacingBuffer> pacing_;
 };
+
+// The size of the events a message is cut into: what snd-seq-midi itself makes of received
+// System Exclusive, and small enough to fit any raw MIDI buffer many times.
+inline constexpr size_t kSeqChunkBytes = 256;
 
 }  // namespace q9m::platform::alsa

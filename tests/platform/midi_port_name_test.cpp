@@ -6,12 +6,11 @@
 #include "platform/jack/jack_port_names.h"
 #include "platform/midi_service.h"
 #include "platform/port_list.h"
+#include "platform/port_naming.h"
 
 namespace q9m::platform {
 namespace {
 
-using alsa::CleanAlsaPortName;
-using alsa::IsOwnAlsaPort;
 using jack::CleanJackPortName;
 using jack::IsOwnJackClient;
 using jack::JackClientOf;
@@ -27,19 +26,6 @@ TEST(JackPortNameTest, TheClientPrefixIsRemovedUpToTheFirstColon) {
   EXPECT_EQ(JackClientOf("no client"), "");
 }
 
-TEST(AlsaPortNameTest, OnlyATrailingNumericClientAndPortIdIsRemoved) {
-  EXPECT_EQ(CleanAlsaPortName("Q9m:Q9m MIDI 1 24:0"), "Q9m:Q9m MIDI 1");
-  EXPECT_EQ(CleanAlsaPortName("Midi Through:Midi Through Port-0 14:0"),
-            "Midi Through:Midi Through Port-0");
-  EXPECT_EQ(CleanAlsaPortName("Q9m:Port 128:15"), "Q9m:Port");
-  // Names that do not end in "C:P" with digits on both sides are left alone.
-  EXPECT_EQ(CleanAlsaPortName("Q9m:Q9m MIDI 1"), "Q9m:Q9m MIDI 1");
-  EXPECT_EQ(CleanAlsaPortName("Q9m:Out 2:"), "Q9m:Out 2:");
-  EXPECT_EQ(CleanAlsaPortName("Q9m:Out :5"), "Q9m:Out :5");
-  EXPECT_EQ(CleanAlsaPortName("Q9m:Out A:5"), "Q9m:Out A:5");
-  EXPECT_EQ(CleanAlsaPortName("Q9m:Out 1:5x"), "Q9m:Out 1:5x");
-}
-
 TEST(OwnPortTest, OwnJackClientsAreTheNameAndTheServersNumberedCopies) {
   EXPECT_TRUE(IsOwnJackClient("q9m-updater", "q9m-updater"));
   EXPECT_TRUE(IsOwnJackClient("q9m-updater-01", "q9m-updater"));
@@ -51,11 +37,70 @@ TEST(OwnPortTest, OwnJackClientsAreTheNameAndTheServersNumberedCopies) {
   EXPECT_FALSE(IsOwnJackClient("Q9m", "q9m-updater"));
 }
 
-TEST(OwnPortTest, OwnAlsaPortsStartWithTheClientNameAndAColon) {
-  EXPECT_TRUE(IsOwnAlsaPort("Q9m Updater:in 129:0", "Q9m Updater"));
-  EXPECT_FALSE(IsOwnAlsaPort("Q9m Updater 2:in 130:0", "Q9m Updater"));
-  EXPECT_FALSE(IsOwnAlsaPort("Q9m:Q9m MIDI 1 24:0", "Q9m Updater"));
-  EXPECT_FALSE(IsOwnAlsaPort("Q9m Updater", "Q9m Updater"));
+TEST(DeviceNameTest, DevicesAreListedByTheirOwnNamesAndIdenticalOnesNumberedInOrder) {
+  // Two identical USB devices (clients 24 and 32), a device with two ports, and a program whose
+  // port names say nothing of the program.
+  const auto listed = NameDevicePorts({
+      {"24:0", "24", "USB Audio Device", "USB Audio Device MIDI 1"},
+      {"28:0", "28", "Synth", "Synth MIDI 1"},
+      {"28:1", "28", "Synth", "Synth MIDI 2"},
+      {"32:0", "32", "USB Audio Device", "USB Audio Device MIDI 1"},
+      {"128:0", "128", "sequencer", "out"},
+      {"129:0", "129", "looper", "in"},
+      {"129:1", "129", "looper", "thru"},
+  });
+  std::vector<std::string> names;
+  for (const ListedPort& port : listed) names.push_back(port.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"USB Audio Device", "Synth MIDI 1", "Synth MIDI 2",
+                                             "USB Audio Device (2)", "sequencer", "looper in",
+                                             "looper thru"}));
+  EXPECT_EQ(listed[3].id, "32:0");
+}
+
+TEST(DeviceNameTest, TheNumberOfALongNameSurvivesTheCutToARecord) {
+  const std::string longName(40, 'x');
+  const auto numbered = NumberIdenticalNames({longName, longName, "a", longName});
+  EXPECT_EQ(numbered[0], std::string(31, 'x'));
+  EXPECT_EQ(numbered[1], std::string(27, 'x') + " (2)");
+  EXPECT_EQ(numbered[2], "a");
+  EXPECT_EQ(numbered[3], std::string(27, 'x') + " (3)");
+  // Names that differ only beyond the record's length are identical in the list.
+  EXPECT_EQ(NumberIdenticalNames({longName + "1", longName + "2"})[1],
+            std::string(27, 'x') + " (2)");
+}
+
+TEST(AlsaPortTest, AddressesAndTheRawDeviceBehindAPort) {
+  EXPECT_EQ(alsa::ParseSeqAddress("24:0"), (alsa::SeqAddress{24, 0}));
+  EXPECT_EQ(alsa::FormatSeqAddress({128, 3}), "128:3");
+  for (const char* bad : {"", "24", ":0", "24:", "a:0", "24:0x", "99999:0"}) {
+    EXPECT_FALSE(alsa::ParseSeqAddress(bad)) << bad;
+  }
+  // snd-seq-midi numbers ports device * 32 + subdevice.
+  EXPECT_EQ(alsa::RawMidiBehindPort(2, 0, true), (alsa::RawMidiAddress{2, 0, 0}));
+  EXPECT_EQ(alsa::RawMidiBehindPort(3, 33, true), (alsa::RawMidiAddress{3, 1, 1}));
+  EXPECT_FALSE(alsa::RawMidiBehindPort(-1, 0, true));  // a program's port
+  EXPECT_FALSE(alsa::RawMidiBehindPort(0, 0, false));  // VirMIDI: a card, but no hardware port
+  EXPECT_EQ(alsa::RawMidiName({2, 0, 1}), "hw:2,0,1");
+  EXPECT_EQ(alsa::VirMidiDeviceOfClient("Virtual Raw MIDI 0-3"), (alsa::RawMidiAddress{0, 3, -1}));
+  EXPECT_FALSE(alsa::VirMidiDeviceOfClient("Virtual Raw MIDI 0-3 x"));
+  EXPECT_FALSE(alsa::VirMidiDeviceOfClient("USB Audio Device"));
+}
+
+TEST(AlsaPortTest, BufferFillIsReadFromTheCardsProcText) {
+  const std::string text =
+      "USB Audio Device\n\nOutput 0\n  Tx bytes     : 9400\n  Owner PID    : 0\n"
+      "  Mode         : native\n  Buffer size  : 4096\n  Avail        : 1000\n"
+      "Output 1\n  Tx bytes     : 0\n"
+      "Input 0\n  Rx bytes     : 12\n  Owner PID    : 77\n  Mode         : native\n"
+      "  Buffer size  : 65536\n  Avail        : 300\n  Overruns     : 0\n"
+      "Input 1\n  Rx bytes     : 12\n  Owner PID    : 78\n  Mode         : native\n"
+      "  Buffer size  : 4096\n  Avail        : 50\n  Overruns     : 0\n";
+  // An output's waiting bytes are those the driver has not taken; an input's those not read.
+  EXPECT_EQ(alsa::ReadBufferFill(text, true, 0), (alsa::BufferFill{4096, 3096}));
+  EXPECT_FALSE(alsa::ReadBufferFill(text, true, 1));  // not open
+  EXPECT_EQ(alsa::ReadBufferFill(text, false, 1), (alsa::BufferFill{4096, 50}));
+  EXPECT_EQ(alsa::ReadBufferFill(text, false, -1), (alsa::BufferFill{65536, 300}));
+  EXPECT_FALSE(alsa::ReadBufferFill("", true, 0));
 }
 
 std::vector<std::string> Names(const StablePortList& list) {

@@ -1,0 +1,88 @@
+#include "platform/alsa/alsa_seq.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace q9m::platform::alsa {
+
+namespace {
+
+std::string Trimmed(const char* text) {
+  std::string s = text ? text : "";
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+SeqPort Describe(snd_seq_client_info_t* client, snd_seq_port_info_t* port) {
+  SeqPort p;
+  p.address = {snd_seq_port_info_get_client(port), snd_seq_port_info_get_port(port)};
+  p.client = Trimmed(snd_seq_client_info_get_name(client));
+  p.port = Trimmed(snd_seq_port_info_get_name(port));
+  p.card = snd_seq_client_info_get_card(client);
+  p.hardware = (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
+  p.caps = snd_seq_port_info_get_capability(port);
+  return p;
+}
+
+}  // namespace
+
+SeqHandle OpenSeq(const std::string& clientName, int streams, int* error) {
+  snd_seq_t* seq = nullptr;
+  const int result = snd_seq_open(&seq, "default", streams, SND_SEQ_NONBLOCK);
+  if (result < 0) {
+    if (error) *error = result;
+    return nullptr;
+  }
+  snd_seq_set_client_name(seq, clientName.c_str());
+  return SeqHandle(seq);
+}
+
+std::vector<SeqPort> ListSeqPorts(snd_seq_t* seq) {
+  std::vector<SeqPort> ports;
+  snd_seq_client_info_t* client = nullptr;
+  snd_seq_port_info_t* port = nullptr;
+  snd_seq_client_info_alloca(&client);
+  snd_seq_port_info_alloca(&port);
+  snd_seq_client_info_set_client(client, -1);
+  while (snd_seq_query_next_client(seq, client) >= 0) {
+    const int id = snd_seq_client_info_get_client(client);
+    if (id == SND_SEQ_CLIENT_SYSTEM) continue;
+    snd_seq_port_info_set_client(port, id);
+    snd_seq_port_info_set_port(port, -1);
+    while (snd_seq_query_next_port(seq, port) >= 0) ports.push_back(Describe(client, port));
+  }
+  return ports;
+}
+
+std::optional<SeqPort> DescribeSeqPort(snd_seq_t* seq, SeqAddress address) {
+  snd_seq_client_info_t* client = nullptr;
+  snd_seq_port_info_t* port = nullptr;
+  snd_seq_client_info_alloca(&client);
+  snd_seq_port_info_alloca(&port);
+  if (snd_seq_get_any_client_info(seq, address.client, client) < 0 ||
+      snd_seq_get_any_port_info(seq, address.client, address.port, port) < 0) {
+    return std::nullopt;
+  }
+  return Describe(client, port);
+}
+
+std::optional<PacingBuffer> PacingBufferOf(const SeqPort& port) {
+  if (auto raw = RawMidiBehindPort(port.card, port.address.port, port.hardware)) {
+    return PacingBuffer{*raw, /*output=*/true};
+  }
+  if (auto virmidi = VirMidiDeviceOfClient(port.client)) {
+    return PacingBuffer{*virmidi, /*output=*/false};
+  }
+  return std::nullopt;
+}
+
+std::optional<BufferFill> ReadPacingBuffer(const PacingBuffer& buffer) {
+  std::ifstream file("/proc/asound/card" + std::to_string(buffer.address.card) + "/midi" +
+                     std::to_string(buffer.address.device));
+  if (!file) return std::nullopt;
+  std::ostringstream text;
+  text << file.rdbuf();
+  return ReadBufferFill(text.str(), buffer.output, buffer.address.subdevice);
+}
+
+}  // namespace q9m::platform::alsa

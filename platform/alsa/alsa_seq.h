@@ -1,0 +1,50 @@
+// What the ALSA backend's parts share: sequencer handles, what the sequencer says about a
+// port, and the fill of the kernel buffer that a port's bytes wait in.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/alsa/alsa_port_names.h"
+
+namespace q9m::platform::alsa {
+
+struct SeqCloser {
+  void operator()(snd_seq_t* seq) const { snd_seq_close(seq); }
+};
+using SeqHandle = std::unique_ptr<snd_seq_t, SeqCloser>;
+
+// Opens a sequencer client named `clientName` for `streams` (SND_SEQ_OPEN_INPUT, _OUTPUT or
+// _DUPLEX), not blocking. Nothing, with alsa-lib's error in *error, when it cannot be opened.
+SeqHandle OpenSeq(const std::string& clientName, int streams, int* error);
+
+// A sequencer port as the sequencer describes it.
+struct SeqPort {
+  SeqAddress address;
+  std::string client;  // the client's name: the device's own name for a kernel client
+  std::string port;
+  int card = -1;          // the client's sound card, or negative for none
+  bool hardware = false;  // the port is of the hardware type (snd-seq-midi's ports are)
+  unsigned int caps = 0;  // SND_SEQ_PORT_CAP_*
+};
+
+// Every port of every client but the system's, in client and port order.
+std::vector<SeqPort> ListSeqPorts(snd_seq_t* seq);
+// The port at `address` now, or nothing when it is gone.
+std::optional<SeqPort> DescribeSeqPort(snd_seq_t* seq, SeqAddress address);
+
+// The raw MIDI substream whose buffer holds the bytes sent to `port` until they leave: the
+// card's output substream behind a hardware port, or the far end's input of a VirMIDI port.
+struct PacingBuffer {
+  RawMidiAddress address;  // subdevice -1: any open substream of the device
+  bool output = true;
+};
+std::optional<PacingBuffer> PacingBufferOf(const SeqPort& port);
+// The fill of that buffer now, read from /proc/asound; nothing when it cannot be read.
+std::optional<BufferFill> ReadPacingBuffer(const PacingBuffer& buffer);
+
+}  // namespace q9m::platform::alsa
