@@ -80,6 +80,10 @@ class AlsaBackend final : public ListedPortBackend {
   alsa::SeqHandle lister_;  // a client without ports that lists and describes the others
 };
 
+// alsa-lib prints its errors to stderr by default; every failure here reaches the caller as a
+// result, so the printed copy would only be noise (as when a device is unplugged mid-send).
+void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
 }  // namespace
 
 std::shared_ptr<MidiBackend> MakeAlsaBackend(const std::string& clientName, std::string* why) {
@@ -88,6 +92,7 @@ std::shared_ptr<MidiBackend> MakeAlsaBackend(const std::string& clientName, std:
     *why = "/dev/snd/seq cannot be opened";
     return nullptr;
   }
+  snd_lib_error_set_handler(&IgnoreAlsaError);
   int error = 0;
   auto lister = alsa::OpenSeq(clientName, SND_SEQ_OPEN_DUPLEX, &error);
   if (!lister) {

@@ -69,6 +69,7 @@ bool RawMidiOutput::WaitWritable(std::chrono::milliseconds timeout) {
 MMRESULT RawMidiOutput::Write(const uint8_t* bytes, size_t n) {
   auto lastProgress = Clock::now();
   while (n > 0) {
+    // Takes what fits in the buffer; the rest waits for the driver to make room.
     const ssize_t written = snd_rawmidi_write(out_, bytes, n);
     if (written > 0) {
       bytes += written;
@@ -161,7 +162,7 @@ bool SeqOutput::DestinationThere() {
   return seq_ && DescribeSeqPort(seq_.get(), destination_).has_value();
 }
 
-MMRESULT SeqOutput::WaitForFill(size_t room) {
+MMRESULT SeqOutput::WaitForFill(size_t room, size_t* free) {
   size_t lastWaiting = SIZE_MAX;
   auto lastProgress = Clock::now();
   for (;;) {
@@ -169,9 +170,11 @@ MMRESULT SeqOutput::WaitForFill(size_t room) {
     if (!fill) {
       // Nobody reads the far end of a VirMIDI port: the kernel would drop what is sent. A card's
       // output is open while we are subscribed, so only a /proc that cannot be read gets here.
+      if (free) *free = SIZE_MAX;
       return pacing_->output ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
     }
     if (room == kEmpty ? fill->waiting == 0 : fill->waiting + room <= fill->size) {
+      if (free) *free = fill->size - fill->waiting;
       return MMSYSERR_NOERROR;
     }
     if (room != kEmpty && room > fill->size) return MMSYSERR_INVALPARAM;
@@ -198,13 +201,7 @@ MMRESULT SeqOutput::Deliver(snd_seq_event_t& event) {
   }
 }
 
-MMRESULT SeqOutput::Send(snd_seq_event_t& event, size_t room) {
-  if (!seq_) return MMSYSERR_NODRIVER;
-  // Events sent to a port that went away reach nobody without an error.
-  if (!DestinationThere()) return MMSYSERR_NODRIVER;
-  if (pacing_) {
-    if (MMRESULT r = WaitForFill(room); r != MMSYSERR_NOERROR) return r;
-  }
+MMRESULT SeqOutput::Send(snd_seq_event_t& event) {
   snd_seq_ev_set_source(&event, port_);
   snd_seq_ev_set_subs(&event);
   snd_seq_ev_set_direct(&event);
@@ -212,19 +209,28 @@ MMRESULT SeqOutput::Send(snd_seq_event_t& event, size_t room) {
 }
 
 MMRESULT SeqOutput::SendLong(MIDIHDR* header) {
+  // Events sent to a port that went away reach nobody without an error.
+  if (!DestinationThere()) return MMSYSERR_NODRIVER;
   const auto* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
   const size_t n = header->dwBufferLength;
+  // Bytes that the buffer behind the destination surely has room for: it was seen to have that
+  // much free, and only the driver takes from it since.
+  size_t credit = pacing_ ? 0 : SIZE_MAX;
   snd_seq_event_t event;
   for (size_t at = 0; at < n;) {
     const size_t chunk = std::min(kSeqChunkBytes, n - at);
+    if (credit < chunk) {
+      if (MMRESULT r = WaitForFill(chunk, &credit); r != MMSYSERR_NOERROR) return r;
+    }
     snd_seq_ev_clear(&event);
     snd_seq_ev_set_sysex(&event, chunk, const_cast<uint8_t*>(bytes + at));
-    if (MMRESULT r = Send(event, chunk); r != MMSYSERR_NOERROR) return r;
+    if (MMRESULT r = Send(event); r != MMSYSERR_NOERROR) return r;
+    if (credit != SIZE_MAX) credit -= chunk;
     at += chunk;
   }
   // Done once the buffer behind the destination is empty: the last byte has left the kernel.
   if (pacing_) {
-    if (MMRESULT r = WaitForFill(kEmpty); r != MMSYSERR_NOERROR) return r;
+    if (MMRESULT r = WaitForFill(kEmpty, nullptr); r != MMSYSERR_NOERROR) return r;
   }
   if (!DestinationThere()) return MMSYSERR_NODRIVER;
   MarkDone(header);
@@ -241,7 +247,13 @@ MMRESULT SeqOutput::SendShort(uint32_t packed) {
   const long used = snd_midi_event_encode(encoder, bytes, ShortMessageLength(bytes[0]), &event);
   snd_midi_event_free(encoder);
   if (used <= 0 || event.type == SND_SEQ_EVENT_NONE) return MMSYSERR_INVALPARAM;
-  return Send(event, ShortMessageLength(bytes[0]));
+  if (!DestinationThere()) return MMSYSERR_NODRIVER;
+  if (pacing_) {
+    if (MMRESULT r = WaitForFill(ShortMessageLength(bytes[0]), nullptr); r != MMSYSERR_NOERROR) {
+      return r;
+    }
+  }
+  return Send(event);
 }
 
 }  // namespace q9m::platform::alsa

@@ -67,14 +67,14 @@ class SeqOutput final : public OutputConnection {
   void Close() override;
 
  private:
-  // Sends one event that puts `room` bytes into the buffer behind the destination.
-  MMRESULT Send(snd_seq_event_t& event, size_t room);
+  // Sends one event to the subscriber, at once.
+  MMRESULT Send(snd_seq_event_t& event);
   // Sends one event, retrying while a program's full input pool refuses it.
   MMRESULT Deliver(snd_seq_event_t& event);
   // Waits until the buffer behind the destination has room for `room` more bytes, or with
-  // kEmpty until it is empty.
+  // kEmpty until it is empty; *free (if given) gets the room it then has.
   static constexpr size_t kEmpty = SIZE_MAX;
-  MMRESULT WaitForFill(size_t room);
+  MMRESULT WaitForFill(size_t room, size_t* free);
   bool DestinationThere();
 
   const std::string clientName_;
