@@ -102,7 +102,12 @@ bool CK2pUpdatorApp::InitInstance() {
   }
 
   std::string midiError;
-  const bool midi = platform::StartRealMidiService("q9m-updater", &midiError);
+  // A name of this copy's own: JACK gives two clients that open under one name at the same
+  // moment the same name, and one of them then fails to connect, as 20 copies started
+  // together showed.
+  const std::string clientName =
+      instanceNumber == 1 ? "q9m-updater" : "q9m-updater-" + std::to_string(instanceNumber);
+  const bool midi = platform::StartRealMidiService(clientName, &midiError);
   {
     ui::CK2pUpdatorDlg dialog(instanceNumber);
     dialog_ = &dialog;
