@@ -46,7 +46,11 @@ MMRESULT RawMidiOutput::Open() {
     out_ = nullptr;
     return FromAlsaError(result);
   }
-  return MMSYSERR_NOERROR;
+  snd_rawmidi_params_t* params = nullptr;
+  snd_rawmidi_params_alloca(&params);
+  if (int r = snd_rawmidi_params_current(out_, params); r < 0) return FromAlsaError(r);
+  bufferSize_ = snd_rawmidi_params_get_buffer_size(params);
+  return bufferSize_ > 0 ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
 }
 
 void RawMidiOutput::Close() {
@@ -58,49 +62,36 @@ void RawMidiOutput::Close() {
   out_ = nullptr;
 }
 
-bool RawMidiOutput::WaitWritable(std::chrono::milliseconds timeout) {
-  const int count = snd_rawmidi_poll_descriptors_count(out_);
-  std::vector<pollfd> fds(count > 0 ? count : 1);
-  const int filled = snd_rawmidi_poll_descriptors(out_, fds.data(), fds.size());
-  if (filled <= 0) return false;
-  return poll(fds.data(), filled, static_cast<int>(timeout.count())) > 0;
-}
-
 MMRESULT RawMidiOutput::Write(const uint8_t* bytes, size_t n) {
-  auto lastProgress = Clock::now();
   while (n > 0) {
-    // Takes what fits in the buffer; the rest waits for the driver to make room.
-    const ssize_t written = snd_rawmidi_write(out_, bytes, n);
-    if (written > 0) {
-      bytes += written;
-      n -= static_cast<size_t>(written);
-      lastProgress = Clock::now();
-      continue;
-    }
-    if (written < 0 && written != -EAGAIN) return FromAlsaError(static_cast<int>(written));
-    const auto left = kStallTimeout - (Clock::now() - lastProgress);
-    if (left <= Clock::duration::zero()) return MIDIERR_NOTREADY;
-    WaitWritable(std::chrono::duration_cast<std::chrono::milliseconds>(left) +
-                 std::chrono::milliseconds(1));
+    // The kernel takes a program's bytes into the ring before it has copied them (it moves the
+    // write pointer, then copies without its lock: sound/core/rawmidi.c), so a transmitter that
+    // runs meanwhile may send stale bytes of the previous message. So each piece goes into an
+    // empty ring whose transmitter has stopped: it starts only at the trigger after the copy.
+    bool waited = false;
+    if (MMRESULT r = WaitUntilSent(&waited); r != MMSYSERR_NOERROR) return r;
+    // A USB packet that was on its way when the ring ran empty may still call the transmitter
+    // once when it completes; a packet takes at most a millisecond.
+    if (waited) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const ssize_t written = snd_rawmidi_write(out_, bytes, std::min(n, bufferSize_));
+    if (written < 0) return FromAlsaError(static_cast<int>(written));
+    bytes += written;
+    n -= static_cast<size_t>(written);
   }
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT RawMidiOutput::WaitUntilSent() {
+MMRESULT RawMidiOutput::WaitUntilSent(bool* waited) {
   snd_rawmidi_status_t* status = nullptr;
-  snd_rawmidi_params_t* params = nullptr;
   snd_rawmidi_status_alloca(&status);
-  snd_rawmidi_params_alloca(&params);
-  if (int result = snd_rawmidi_params_current(out_, params); result < 0) {
-    return FromAlsaError(result);
-  }
-  const size_t size = snd_rawmidi_params_get_buffer_size(params);
+  const size_t size = bufferSize_;
   size_t lastAvail = 0;
   auto lastProgress = Clock::now();
   for (;;) {
     if (int result = snd_rawmidi_status(out_, status); result < 0) return FromAlsaError(result);
     const size_t avail = snd_rawmidi_status_get_avail(status);
     if (avail >= size) return MMSYSERR_NOERROR;
+    if (waited) *waited = true;
     if (avail != lastAvail) {
       lastAvail = avail;
       lastProgress = Clock::now();
@@ -115,10 +106,10 @@ MMRESULT RawMidiOutput::WaitUntilSent() {
 MMRESULT RawMidiOutput::SendLong(MIDIHDR* header) {
   if (out_ == nullptr) return MMSYSERR_NODRIVER;
   MMRESULT result = Write(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
-  if (result == MMSYSERR_NOERROR) result = WaitUntilSent();
+  if (result == MMSYSERR_NOERROR) result = WaitUntilSent(nullptr);
   if (result != MMSYSERR_NOERROR) {
     // Bytes of a message cut short must not reach the device ahead of the next message.
-    snd_rawmidi_drop(out_);
+    if (result != MMSYSERR_NODRIVER) snd_rawmidi_drop(out_);
     return result;
   }
   MarkDone(header);

@@ -26,8 +26,8 @@ namespace q9m::platform::alsa {
 // How long a send may wait while the device takes no byte before it fails.
 inline constexpr std::chrono::milliseconds kStallTimeout{1000};
 
-// A card's raw MIDI output substream, opened by this program alone. The kernel holds back a
-// write while the buffer is full, so no byte is ever dropped on the way.
+// A card's raw MIDI output substream, opened by this program alone. Nothing is written that
+// the buffer has no room for, so no byte is ever dropped on the way.
 class RawMidiOutput final : public OutputConnection {
  public:
   explicit RawMidiOutput(RawMidiAddress address) : address_(address) {}
@@ -41,15 +41,15 @@ class RawMidiOutput final : public OutputConnection {
   void Close() override;
 
  private:
-  // Writes all `n` bytes, waiting for room while the device takes bytes.
+  // Writes all `n` bytes, a buffer's worth at a time, each into the empty buffer.
   MMRESULT Write(const uint8_t* bytes, size_t n);
-  // Waits until the driver has taken every byte from the buffer.
-  MMRESULT WaitUntilSent();
-  // Waits up to `timeout` for the descriptors to report room or an error.
-  bool WaitWritable(std::chrono::milliseconds timeout);
+  // Waits until the driver has taken every byte from the buffer; *waited (if given) is set when
+  // there were bytes to wait for.
+  MMRESULT WaitUntilSent(bool* waited);
 
   const RawMidiAddress address_;
   snd_rawmidi_t* out_ = nullptr;
+  size_t bufferSize_ = 0;
 };
 
 // A port of a sequencer client of this program's own, subscribed to the destination. A message
