@@ -149,9 +149,11 @@ unplug)
   pids+=("$cli_pid")
   # Unplugged once a megabyte has gone out: in the middle of writing the first image.
   card=$("$gadget" host-card 0)
-  for _ in $(seq 600); do
-    [ "$(counter "/proc/asound/card$card/midi0" Tx)" -gt 1000000 ] && break
-    sleep 0.1
+  deadline=$((SECONDS + 120))
+  until [ "$(counter "/proc/asound/card$card/midi0" Tx)" -gt 1000000 ]; do
+    kill -0 "$cli_pid" 2>/dev/null || { cat "$work/cli.log"; fail "q9m-update-cli ended before the unplug"; }
+    [ $SECONDS -lt $deadline ] || fail "no megabyte sent within 120 s"
+    sleep 0.2
   done
   "$gadget" unplug 0
   unplugged=$(date +%s)
@@ -173,7 +175,12 @@ unplug)
     >"$work/dialog.log" 2>&1 &
   dialog_pid=$!
   pids+=("$dialog_pid")
-  for _ in $(seq 100); do grep -q "^Ports:" "$work/dialog.log" && break; sleep 0.1; done
+  deadline=$((SECONDS + 30))
+  until grep -q "^Ports:" "$work/dialog.log"; do
+    kill -0 "$dialog_pid" 2>/dev/null || { cat "$work/dialog.log"; fail "the dialog ended early"; }
+    [ $SECONDS -lt $deadline ] || fail "the dialog showed no port lists within 30 s"
+    sleep 0.2
+  done
   "$gadget" plug 0
   start_device 0
   touch "$work/plugged-in"
