@@ -156,6 +156,7 @@ bool SimulatedDevice::WaitIdle(int realMs) const {
 }
 
 void SimulatedDevice::Run() {
+  platform::WakeOnTime();  // messages arrive and leave on the link's time, not 50 us later
   std::unique_lock lock(mutex_);
   while (!stopping_) {
     const double now = Now();

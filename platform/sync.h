@@ -22,6 +22,10 @@ void Sleep(uint32_t milliseconds);
 void SleepWhileWordIs(const uint32_t* word, uint32_t seen, uint32_t milliseconds);
 void WakeWordWaiters(const uint32_t* word);
 
+// Lets the calling thread's timed waits end on their deadline instead of up to 50 us later (the
+// kernel's slack for ordinary threads): for threads that model time, as an emulated link does.
+void WakeOnTime();
+
 // How many platform milliseconds pass in one real millisecond (1 in the product).
 void SetClockScale(double platformPerReal);
 double ClockScale();

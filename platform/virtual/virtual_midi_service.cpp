@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <thread>
 
+#include "platform/sync.h"
+
 namespace q9m::platform {
 
 namespace {
@@ -34,6 +36,7 @@ class DoneCompleter {
 
  private:
   void Run() {
+    WakeOnTime();  // a message leaves the link when its time is up, not 50 us later
     std::unique_lock lock(mutex_);
     while (!stopping_) {
       if (pending_.empty()) {
