@@ -1,22 +1,57 @@
 #include "platform/jack/jack_output.h"
 
-#include <algorithm>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include "platform/sync.h"
 
 namespace q9m::platform::jack {
 
+namespace {
+
+std::atomic_ref<uint32_t> SlotOf(uint32_t& slot) {
+  return std::atomic_ref<uint32_t>(slot);
+}
+
+}  // namespace
+
 MMRESULT JackOutputConnection::Open() {
-  try {
-    out_ = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, core_->clientName);
-    out_->setErrorCallback(&RtMidiErrorSink::OnError, &errors_);
-  } catch (const RtMidiError&) {
+  jack_status_t status{};
+  client_ = jack_client_open(core_->clientName.c_str(), JackNoStartServer, &status);
+  if (client_ == nullptr) return MMSYSERR_ERROR;
+  const std::string shortName = core_->NewPortName("out");
+  port_ =
+      jack_port_register(client_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  if (port_ == nullptr || jack_set_process_callback(client_, &OnProcess, this) != 0 ||
+      jack_activate(client_) != 0) {
     return MMSYSERR_ERROR;
   }
-  return core_->RegisterAndConnect(*out_, /*output=*/true, errors_, destination_, &own_);
+  auto own = core_->Adopt(shortName);
+  if (!own) return MMSYSERR_ERROR;
+  own_ = *own;
+  if (!core_->monitor->Connect(own_, destination_, nullptr)) {
+    return core_->monitor->PortExists(destination_) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
+  }
+  return core_->AwaitConnection() ? MMSYSERR_NOERROR : MIDIERR_NOTREADY;
+}
+
+int JackOutputConnection::OnProcess(uint32_t frames, void* self) {
+  auto* out = static_cast<JackOutputConnection*>(self);
+  void* buffer = jack_port_get_buffer(out->port_, frames);
+  jack_midi_clear_buffer(buffer);
+  uint32_t posted = kPosted;
+  if (!SlotOf(out->slot_).compare_exchange_strong(posted, kWriting, std::memory_order_acquire)) {
+    return 0;
+  }
+  // Send checked the size against the buffer, so the message fits into an empty cycle.
+  const bool written = jack_midi_event_write(buffer, 0, out->bytes_, out->size_) == 0;
+  SlotOf(out->slot_).store(written ? kTaken : kPosted, std::memory_order_release);
+  if (written) WakeWordWaiters(&out->slot_);
+  return 0;
 }
 
 MMRESULT JackOutputConnection::SendLong(MIDIHDR* header) {
-  MMRESULT result = Send(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength,
-                         /*waitUntilDelivered=*/true);
+  MMRESULT result = Send(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
   if (result == MMSYSERR_NOERROR) MarkDone(header);
   return result;
 }
@@ -24,61 +59,50 @@ MMRESULT JackOutputConnection::SendLong(MIDIHDR* header) {
 MMRESULT JackOutputConnection::SendShort(uint32_t packed) {
   const uint8_t bytes[3] = {static_cast<uint8_t>(packed), static_cast<uint8_t>(packed >> 8),
                             static_cast<uint8_t>(packed >> 16)};
-  return Send(bytes, ShortMessageLength(bytes[0]), /*waitUntilDelivered=*/false);
+  return Send(bytes, ShortMessageLength(bytes[0]));
 }
 
 void JackOutputConnection::Close() {
-  if (!out_) return;
-  out_.reset();  // unregisters the port and closes RtMidi's client
+  if (client_ == nullptr) return;
+  // Closing the client stops its process callback; a message still posted is not sent, and
+  // its sender, which is the one calling Close or holds the port's send lock, is not waiting.
+  jack_client_close(client_);
+  client_ = nullptr;
+  port_ = nullptr;
   if (!own_.empty()) core_->Release(own_);
-  inFlight_.clear();
 }
 
 bool JackOutputConnection::Linked() const {
-  return out_ && core_->monitor->Connected(own_, destination_);
+  return client_ != nullptr && core_->monitor->Connected(own_, destination_);
 }
 
-bool JackOutputConnection::WaitForRoom(size_t n, std::chrono::steady_clock::time_point deadline) {
-  for (;;) {
-    const uint64_t now = core_->monitor->Cycles();
-    while (!inFlight_.empty() && now >= inFlight_.front().writtenAt + kCyclesUntilDelivered) {
-      inFlight_.pop_front();
-    }
-    size_t ring = n + kRingRecordBytes;
-    size_t events = n + kMidiEventRecordBytes + kMidiBufferHeaderBytes;
-    for (const InFlight& message : inFlight_) {
-      ring += message.bytes + kRingRecordBytes;
-      events += message.bytes + kMidiEventRecordBytes;
-    }
-    if (ring <= kRingUsableBytes && events <= core_->monitor->MidiBufferSize()) return true;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !core_->monitor->WaitForCycle(now + 1, left)) return false;
+bool JackOutputConnection::WaitWhileSlotIs(uint32_t state,
+                                           std::chrono::steady_clock::time_point deadline) {
+  while (SlotOf(slot_).load(std::memory_order_acquire) == state) {
+    if (std::chrono::steady_clock::now() >= deadline || !core_->monitor->Alive()) return false;
+    SleepWhileWordIs(&slot_, state, 1);  // the process callback wakes it once it took the message
   }
+  return true;
 }
 
-MMRESULT JackOutputConnection::Send(const uint8_t* bytes, size_t n, bool waitUntilDelivered) {
+MMRESULT JackOutputConnection::Send(const uint8_t* bytes, size_t n) {
   if (n == 0 || n > core_->MaxMessageBytes()) return MMSYSERR_INVALPARAM;
   if (!Linked()) return MMSYSERR_NODRIVER;
+  bytes_ = bytes;
+  size_ = n;
+  SlotOf(slot_).store(kPosted, std::memory_order_release);
   const auto deadline = std::chrono::steady_clock::now() + kSendTimeout;
-  if (!WaitForRoom(n, deadline)) return Linked() ? MIDIERR_NOTREADY : MMSYSERR_NODRIVER;
-  errors_.Take();
-  try {
-    out_->sendMessage(bytes, n);
-  } catch (const RtMidiError&) {
-    return MMSYSERR_ERROR;
+  if (!WaitWhileSlotIs(kPosted, deadline)) {
+    uint32_t posted = kPosted;
+    if (SlotOf(slot_).compare_exchange_strong(posted, kEmpty)) {
+      return Linked() ? MIDIERR_NOTREADY : MMSYSERR_NODRIVER;  // withdrawn, never sent
+    }
   }
-  if (errors_.Take()) return MMSYSERR_ERROR;
-  const uint64_t writtenAt = core_->monitor->Cycles();
-  inFlight_.push_back({writtenAt, n});
-  if (!waitUntilDelivered) return MMSYSERR_NOERROR;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  if (!core_->monitor->WaitForCycle(writtenAt + kCyclesUntilDelivered,
-                                    std::max(left, std::chrono::milliseconds(1)))) {
-    return Linked() ? MIDIERR_NOTREADY : MMSYSERR_NODRIVER;
-  }
-  // A device that went away while the message was on its way may not have it.
+  // Taken, or being written right now: the write ends within the cycle.
+  WaitWhileSlotIs(kWriting, std::chrono::steady_clock::time_point::max());
+  SlotOf(slot_).store(kEmpty, std::memory_order_relaxed);
+  // In the port buffer of a cycle: JACK hands it to the destination within that cycle. A
+  // device that went away meanwhile may not have it.
   return Linked() ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
 }
 

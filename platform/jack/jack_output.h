@@ -1,13 +1,19 @@
-// An output to one port of a JACK server: a port of our own, registered through RtMidi and
-// connected to the destination, that sends each message whole or reports that it could not.
+// An output to one port of a JACK server: a client and port of our own, connected to the
+// destination, whose process callback puts each message whole into the cycle's port buffer.
 #pragma once
 
-#include <deque>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "platform/jack/jack_core.h"
 #include "platform/midi_service.h"
+
+typedef struct _jack_client jack_client_t;
+typedef struct _jack_port jack_port_t;
 
 namespace q9m::platform::jack {
 
@@ -17,32 +23,37 @@ class JackOutputConnection final : public OutputConnection {
       : core_(std::move(core)), destination_(std::move(destination)) {}
   ~JackOutputConnection() override { Close(); }
 
-  // Registers a port through RtMidi and connects it to `destination`.
+  // Opens a client of our own with one MIDI output port and connects it to `destination`.
   MMRESULT Open();
   MMRESULT SendLong(MIDIHDR* header) override;
   MMRESULT SendShort(uint32_t packed) override;
   void Close() override;
 
  private:
-  struct InFlight {
-    uint64_t writtenAt;  // the monitor's count just after the write
-    size_t bytes;
-  };
+  // The one message handed to the process callback. Sends are never concurrent on one
+  // connection and each waits until its message is taken, so one slot is enough.
+  enum Slot : uint32_t { kEmpty, kPosted, kWriting, kTaken };
 
+  static int OnProcess(uint32_t frames, void* self);
   // The device is there as long as our port still feeds its port; when it goes away, JACK
   // unregisters its port and the connection with it.
   bool Linked() const;
-  // Waits until the messages that may still be in RtMidi's ring leave room for `n` more bytes,
-  // so that RtMidi neither drops the message nor spins waiting for room itself.
-  bool WaitForRoom(size_t n, std::chrono::steady_clock::time_point deadline);
-  MMRESULT Send(const uint8_t* bytes, size_t n, bool waitUntilDelivered);
+  // Hands the message to the next cycle and waits until the process callback has written it
+  // into the port buffer, or until kSendTimeout has passed (then the message is withdrawn).
+  MMRESULT Send(const uint8_t* bytes, size_t n);
+  bool WaitWhileSlotIs(uint32_t state, std::chrono::steady_clock::time_point deadline);
 
   std::shared_ptr<JackCore> core_;
   const std::string destination_;
   std::string own_;
-  RtMidiErrorSink errors_;
-  std::unique_ptr<RtMidiOut> out_;
-  std::deque<InFlight> inFlight_;
+  jack_client_t* client_ = nullptr;
+  jack_port_t* port_ = nullptr;
+
+  // Written by the sender before it posts the slot, read by the process callback after it has
+  // claimed the slot (kPosted -> kWriting); the sender withdraws only a slot still kPosted.
+  const uint8_t* bytes_ = nullptr;
+  size_t size_ = 0;
+  alignas(uint32_t) uint32_t slot_ = kEmpty;  // accessed through std::atomic_ref; a futex word
 };
 
 }  // namespace q9m::platform::jack
