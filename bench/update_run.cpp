@@ -135,6 +135,21 @@ UpdateResult RunWorkerUpdate(const devsim::DeviceOptions& options) {
   return result;
 }
 
+UpdateResult RunSessionUpdate(uint32_t outIndex, uint32_t inIndex) {
+  protocol::DeviceState state;
+  ui::UpdateSession session(state);
+  session.StartTimer();
+  EndView view(session);
+  UpdateResult result;
+  const auto startedAt = Clock::now();
+  if (session.Execute(static_cast<int>(outIndex), static_cast<int>(inIndex), view) ==
+      ui::UpdateSession::ExecuteResult::Started) {
+    view.Wait(result, startedAt);
+  }
+  session.Close();
+  return result;
+}
+
 std::string WriteResult::Failure(uint32_t blocks) const {
   if (writeStep != 0) return "the worker's write step failed";
   if (report.blocksAcknowledged != blocks || report.received.writeBlocks != blocks) {

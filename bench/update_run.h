@@ -42,6 +42,10 @@ struct UpdateResult {
 // `options`, and waits for the end of the run.
 UpdateResult RunWorkerUpdate(const devsim::DeviceOptions& options);
 
+// The same on the MIDI service that runs now, with the ports at these indices, against a
+// device elsewhere (the result has no device report).
+UpdateResult RunSessionUpdate(uint32_t outIndex, uint32_t inIndex);
+
 struct WriteResult {
   int writeStep = -1;      // what the worker's write step returned
   double wallSeconds = 0;  // of the write step alone
