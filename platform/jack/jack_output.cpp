@@ -3,6 +3,8 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <thread>
+
 #include "platform/sync.h"
 
 namespace q9m::platform::jack {
@@ -37,6 +39,7 @@ MMRESULT JackOutputConnection::Open() {
 
 int JackOutputConnection::OnProcess(uint32_t frames, void* self) {
   auto* out = static_cast<JackOutputConnection*>(self);
+  const uint64_t cycle = out->cycles_.fetch_add(1, std::memory_order_acq_rel) + 1;
   void* buffer = jack_port_get_buffer(out->port_, frames);
   jack_midi_clear_buffer(buffer);
   uint32_t posted = kPosted;
@@ -45,6 +48,7 @@ int JackOutputConnection::OnProcess(uint32_t frames, void* self) {
   }
   // Send checked the size against the buffer, so the message fits into an empty cycle.
   const bool written = jack_midi_event_write(buffer, 0, out->bytes_, out->size_) == 0;
+  if (written) out->takenIn_.store(cycle, std::memory_order_release);
   SlotOf(out->slot_).store(written ? kTaken : kPosted, std::memory_order_release);
   if (written) WakeWordWaiters(&out->slot_);
   return 0;
@@ -64,8 +68,16 @@ MMRESULT JackOutputConnection::SendShort(uint32_t packed) {
 
 void JackOutputConnection::Close() {
   if (client_ == nullptr) return;
-  // Closing the client stops its process callback; a message still posted is not sent, and
-  // its sender, which is the one calling Close or holds the port's send lock, is not waiting.
+  // The last message sent is in the port buffer of the cycle that took it, which may still be
+  // running: the destination has it once the next cycle has begun.
+  const uint64_t taken = takenIn_.load(std::memory_order_acquire);
+  const auto deadline = std::chrono::steady_clock::now() + kSendTimeout;
+  while (taken != 0 && cycles_.load(std::memory_order_acquire) <= taken &&
+         core_->monitor->Alive() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  // Closing the client stops its process callback; no message is posted any more, since sends
+  // hold the port's send lock, as Close does.
   jack_client_close(client_);
   client_ = nullptr;
   port_ = nullptr;

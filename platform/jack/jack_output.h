@@ -53,6 +53,10 @@ class JackOutputConnection final : public OutputConnection {
   // claimed the slot (kPosted -> kWriting); the sender withdraws only a slot still kPosted.
   const uint8_t* bytes_ = nullptr;
   size_t size_ = 0;
+  // Process cycles run so far, and the one that took the last message (0: none yet). A message
+  // reaches the destination by the end of the cycle that took it, so Close waits for the next.
+  std::atomic<uint64_t> cycles_{0};
+  std::atomic<uint64_t> takenIn_{0};
   alignas(uint32_t) uint32_t slot_ = kEmpty;  // accessed through std::atomic_ref; a futex word
 };
 
