@@ -4,6 +4,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,12 +65,16 @@ std::unique_ptr<JackServer> JackServer::Start(std::string* error, int periodFram
   const std::string logPath = "/tmp/" + name + ".log";
   const std::string period = std::to_string(periodFrames);
 
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     if (error) *error = std::string("fork failed: ") + std::strerror(errno);
     return nullptr;
   }
   if (pid == 0) {
+    // A test process that dies (a crash, or ctest's time-out) takes its server with it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(0);
     const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (log >= 0) {
       dup2(log, STDOUT_FILENO);
