@@ -47,6 +47,9 @@ mount -t configfs configfs /mnt/sys/kernel/config
 mkdir -p /mnt/dev/shm /mnt/dev/pts
 mount -t tmpfs -o mode=1777 shm /mnt/dev/shm
 mount -t devpts devpts /mnt/dev/pts
+# qemu's 9p server refuses to open sockets and pipes: X's sockets need a folder of the VM's own.
+mkdir -p /mnt/tmp/.X11-unix
+mount -t tmpfs -o mode=1777 x11 /mnt/tmp/.X11-unix
 ln -s /proc/self/fd /mnt/dev/fd # for the shells' process substitution
 ln -s /proc/self/fd/0 /mnt/dev/stdin
 ln -s /proc/self/fd/1 /mnt/dev/stdout
