@@ -131,18 +131,24 @@ class MinimalHost {
            jack_connect(client_, deviceOut.c_str(), jack_port_name(in_)) == 0;
   }
 
-  // Sends `message` and waits for the next reply; false after a second without one.
+  // Sends `message` and waits for the next reply; false after the worker's block time-out
+  // without one.
   bool Exchange(const std::vector<uint8_t>& message) {
     const uint32_t before = replies_.load(std::memory_order_acquire);
     message_ = &message;
     posted_.store(true, std::memory_order_release);
-    const auto deadline = Clock::now() + std::chrono::seconds(1);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(protocol::kWriteReplyTimeoutMs);
+    timedOut_ = false;
     for (uint32_t seen; (seen = replies_.load(std::memory_order_acquire)) == before;) {
-      if (Clock::now() > deadline) return false;
+      if (Clock::now() > deadline) {
+        timedOut_ = true;
+        return false;
+      }
       platform::SleepWhileWordIs(reinterpret_cast<const uint32_t*>(&replies_), seen, 1);
     }
     return true;
   }
+  bool LastTimedOut() const { return timedOut_; }
 
  private:
   std::string DevicePort(unsigned long flags) const {
@@ -180,6 +186,7 @@ class MinimalHost {
   const std::vector<uint8_t>* message_ = nullptr;
   std::atomic<bool> posted_{false};
   std::atomic<uint32_t> replies_{0};
+  bool timedOut_ = false;
 };
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
 
@@ -205,11 +212,16 @@ double RunMinimalHost(const std::vector<std::vector<uint8_t>>& messages) {
   if (!WaitForDevice()) return -1;
   MinimalHost host;
   if (!host.Open()) return -1;
+  // New connections take effect at a later cycle; the updater's ports wait for that too.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const auto start = Clock::now();
   for (size_t i = 0; i < messages.size(); ++i) {
-    if (!host.Exchange(messages[i])) {
-      // A loaded machine can make a client miss a cycle, and its events with it; this host
-      // does not send again, so the run does not count.
+    // A loaded machine can make a client miss a cycle, and its events with it. A block is sent
+    // again after the worker's time-out, as the worker does; any other loss ends the run.
+    const bool block = messages[i][protocol::kCommandOffset] == protocol::kWriteBlockCommand;
+    int sends = 1;
+    while (!host.Exchange(messages[i]) && block && sends < 32) ++sends;
+    if (host.LastTimedOut()) {
       std::fprintf(stderr, "minimal host: no reply to message %zu of %zu\n", i, messages.size());
       return -1;
     }
@@ -256,9 +268,14 @@ void BM_UpdateOverJack(benchmark::State& state) {
     return;
   }
   const auto messages = UpdateMessages(firmware::AcceptedDeviceCodes[0][0]);
-  double minimal = 0, updater = 0, worstRatio = 0;
+  double minimal = 0, updater = 0, worstRatio = 0, lost = 0;
   for (auto _ : state) {
-    const double m = RunMinimalHost(messages);
+    // A run whose message a missed cycle lost does not count; up to two more are tried.
+    double m = RunMinimalHost(messages);
+    for (int again = 0; m <= 0 && again < 2; ++again) {
+      ++lost;
+      m = RunMinimalHost(messages);
+    }
     const double u = RunUpdater();
     if (m <= 0 || u <= 0) {
       state.SkipWithError(m <= 0 ? "the minimal host's update did not complete"
@@ -275,6 +292,7 @@ void BM_UpdateOverJack(benchmark::State& state) {
   state.counters["updater_s"] = updater / n;
   state.counters["ratio"] = updater / minimal;
   state.counters["worst_ratio"] = worstRatio;
+  state.counters["minimal_runs_lost"] = lost;
 }
 BENCHMARK(BM_UpdateOverJack)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
