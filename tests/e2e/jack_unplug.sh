@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# A device that goes away mid-update and comes back, over a private JACK server: q9m-devsim is
+# killed while q9m-update-cli writes an image; the CLI must report "Time out error(2)"
+# and end with status 1 within the 32 block sends' time-outs. Then the dialog, opened while the
+# device is away, must list it again after Rescan Device once it is back, and update it.
+# Usage: jack_unplug.sh DEVSIM CLI UPDATER WORKDIR
+set -euo pipefail
+devsim=$1 cli=$2 updater=$3 work=$4
+rm -rf "$work"
+mkdir -p "$work/runtime"
+chmod 700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
+source "$(dirname "${BASH_SOURCE[0]}")/private_jack.sh"
+
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+
+# start_device LOG: q9m-devsim on the server; returns once its ports are there.
+start_device() {
+  "$devsim" --exit-after-end --timeout 600 >"$1" 2>&1 &
+  devsim_pid=$!
+  pids+=($devsim_pid)
+  for _ in $(seq 100); do
+    jack_lsp 2>/dev/null | grep -q "USB Audio Device" && return 0
+    sleep 0.1
+  done
+  fail "q9m-devsim's ports did not appear"
+}
+
+start_device "$work/devsim-1.log"
+"$cli" --timeout 600 >"$work/cli.log" 2>&1 &
+cli_pid=$!
+pids+=($cli_pid)
+deadline=$((SECONDS + 120))
+until grep -q "writing image" "$work/cli.log"; do
+  kill -0 "$cli_pid" 2>/dev/null || { cat "$work/cli.log"; fail "q9m-update-cli ended early"; }
+  [ $SECONDS -lt $deadline ] || fail "no image was being written within 120 s"
+  sleep 0.2
+done
+kill -9 "$devsim_pid"
+gone=$SECONDS
+status=0
+wait "$cli_pid" || status=$?
+took=$((SECONDS - gone))
+cat "$work/cli.log"
+echo "q9m-update-cli ended with status $status, $took s after the device went away"
+[ $status -eq 1 ] || fail "expected exit status 1 (update failed)"
+grep -q "Time out error(2)" "$work/cli.log" || fail "expected \"Time out error(2)\""
+# 32 sends of a block, each waiting 1,000 ms, with 100 ms between them: about 35 s.
+[ $took -le 60 ] || fail "took $took s to give up"
+
+QT_QPA_PLATFORM=offscreen Q9M_UPDATER_AUTORUN=1 \
+  Q9M_UPDATER_AUTORUN_RESCAN_WHEN="$work/back" "$updater" >"$work/dialog.log" 2>&1 &
+dialog_pid=$!
+pids+=($dialog_pid)
+deadline=$((SECONDS + 30))
+until grep -q "^Ports:" "$work/dialog.log"; do
+  kill -0 "$dialog_pid" 2>/dev/null || { cat "$work/dialog.log"; fail "the dialog ended early"; }
+  [ $SECONDS -lt $deadline ] || fail "the dialog showed no port lists within 30 s"
+  sleep 0.2
+done
+start_device "$work/devsim-2.log"
+touch "$work/back"
+status=0
+wait "$dialog_pid" || status=$?
+cat "$work/dialog.log"
+grep "^Ports:" "$work/dialog.log" | grep -q "'USB Audio Device'" &&
+  fail "the device was listed while it was away"
+grep -q "^Rescanned. Ports: MIDI Out 'USB Audio Device' .* MIDI In 'USB Audio Device'" \
+  "$work/dialog.log" || fail "Rescan Device did not list the device under its name"
+[ $status -eq 0 ] && grep -q "Version update completed." "$work/dialog.log" ||
+  fail "the dialog did not update the device that came back"
+wait "$devsim_pid" || fail "the device did not verify its update: $(cat "$work/devsim-2.log")"
+echo "PASSED: the device's loss was reported, and it was updated once back"
