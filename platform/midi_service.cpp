@@ -117,6 +117,16 @@ void WaitForFlagChange(const MIDIHDR* header, uint32_t seen, uint32_t millisecon
   SleepWhileWordIs(&header->dwFlags, seen, milliseconds);
 }
 
+std::string MidiOutPortWarning(uint32_t deviceId) {
+  auto backend = CurrentBackend();
+  return backend ? backend->OutputWarning(deviceId) : std::string();
+}
+
+std::string MidiInPortWarning(uint32_t deviceId) {
+  auto backend = CurrentBackend();
+  return backend ? backend->InputWarning(deviceId) : std::string();
+}
+
 std::string FitPortName(const std::string& name) {
   return name.substr(0,
                      Utf8CutLength(name.data(), name.size(), kPortNameMaxChars, MAXPNAMELEN - 1));

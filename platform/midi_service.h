@@ -64,6 +64,10 @@ class MidiBackend {
   // The source calls receiver.Receive on a thread of its own until it is closed.
   virtual std::unique_ptr<InputSource> OpenInput(uint32_t index, InputReceiver& receiver,
                                                  MMRESULT& error) = 0;
+  // What the user must know before an update over the listed port: empty, or a sentence
+  // saying that the port runs through a bridge known to cut long messages.
+  virtual std::string OutputWarning(uint32_t) { return {}; }
+  virtual std::string InputWarning(uint32_t) { return {}; }
 };
 
 // Makes `backend` the service that the functions below use. Ports opened on an earlier
@@ -86,6 +90,11 @@ void WaitForFlagChange(const MIDIHDR* header, uint32_t seen, uint32_t millisecon
 // Shortens a port name to what a capability record holds: at most kPortNameMaxChars
 // characters, never cutting a UTF-8 sequence in half.
 std::string FitPortName(const std::string& name);
+
+// The warning for the output or input port at `deviceId` as last listed (see
+// MidiBackend::OutputWarning); empty when there is none or no such port.
+std::string MidiOutPortWarning(uint32_t deviceId);
+std::string MidiInPortWarning(uint32_t deviceId);
 
 // ---- What the ports call -------------------------------------------------------------------
 

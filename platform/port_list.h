@@ -17,6 +17,8 @@ namespace q9m::platform {
 struct ListedPort {
   std::string id;
   std::string name;
+  // Said before anything is erased: the port runs through a bridge known to cut long messages.
+  std::string warning;
   bool operator==(const ListedPort&) const = default;
 };
 
@@ -56,6 +58,10 @@ class SharedPortList {
     const auto port = At(index);
     return port ? std::optional(port->name) : std::nullopt;
   }
+  std::string WarningAt(uint32_t index) const {
+    const auto port = At(index);
+    return port ? port->warning : std::string();
+  }
 
  private:
   mutable std::mutex mutex_;
@@ -71,6 +77,8 @@ class ListedPortBackend : public MidiBackend {
   std::unique_ptr<OutputConnection> OpenOutput(uint32_t index, MMRESULT& error) final;
   uint32_t InputCount() final { return inputs_.Update(PresentInputs()); }
   std::optional<std::string> InputName(uint32_t index) final { return inputs_.NameAt(index); }
+  std::string OutputWarning(uint32_t index) final { return outputs_.WarningAt(index); }
+  std::string InputWarning(uint32_t index) final { return inputs_.WarningAt(index); }
   std::unique_ptr<InputSource> OpenInput(uint32_t index, InputReceiver& receiver,
                                          MMRESULT& error) final;
 

@@ -36,7 +36,9 @@ std::vector<ListedPort> NameDevicePorts(const std::vector<DevicePort>& ports) {
   names = NumberIdenticalNames(names);
   std::vector<ListedPort> listed;
   listed.reserve(ports.size());
-  for (size_t i = 0; i < ports.size(); ++i) listed.push_back({ports[i].id, names[i]});
+  for (size_t i = 0; i < ports.size(); ++i) {
+    listed.push_back({ports[i].id, names[i], ports[i].warning});
+  }
   return listed;
 }
 

@@ -17,6 +17,7 @@ struct DevicePort {
   std::string deviceId;  // names the device uniquely: identical devices share their names
   std::string device;    // the device's own name (a sequencer client, a bridged card)
   std::string port;      // the port's own name
+  std::string warning;   // see ListedPort
 };
 
 // The ports of one direction, listed under their names. `ports` must be in the order that every

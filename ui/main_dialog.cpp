@@ -14,6 +14,7 @@
 #include <string>
 
 #include "firmware/image_origin.h"
+#include "platform/midi_service.h"
 #include "protocol/string_table.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
@@ -277,6 +278,7 @@ void CK2pUpdatorDlg::OnBnClickedExecute() {
     ShowError(protocol::IDS_IN_PROGRESS);
     return;
   }
+  if (!ConfirmBridgedPorts()) return;
   QString refusal;
   switch (session_.Execute(midiOut_->currentIndex(), midiIn_->currentIndex(), *view_)) {
     case UpdateSession::ExecuteResult::Started:
@@ -305,6 +307,19 @@ void CK2pUpdatorDlg::OnBnClickedExecute() {
   QPointer<CK2pUpdatorDlg> self(this);
   ShowErrorText(refusal);
   if (self && !closing_) emit executeEnded(false, refusal);
+}
+
+bool CK2pUpdatorDlg::ConfirmBridgedPorts() {
+  const std::string warning = PortRouteWarning(midiOut_->currentIndex(), midiIn_->currentIndex());
+  if (warning.empty()) return true;
+  // Asked before anything is sent: an update cut short on the way leaves the flash erased.
+  QMessageBox box(QMessageBox::Warning, windowTitle(),
+                  QString::fromStdString(warning + "\n\nUpdate over these ports all the same?"),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  QPointer<CK2pUpdatorDlg> self(this);
+  const bool yes = box.exec() == QMessageBox::Yes;
+  return yes && self && !closing_;
 }
 
 void CK2pUpdatorDlg::OnBnClickedRescan() {

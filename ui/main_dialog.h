@@ -61,6 +61,9 @@ class CK2pUpdatorDlg : public QDialog {
 
  public slots:
   void OnBnClickedExecute();
+  // Asks whether to go on when a chosen port runs through a bridge known to cut long messages;
+  // true when none does or the user goes on.
+  bool ConfirmBridgedPorts();
   void OnBnClickedRescan();
   // A command from the window's menu.
   void OnSysCommand(int commandId);

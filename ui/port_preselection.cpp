@@ -2,6 +2,7 @@
 
 #include "midi/midi_in_port.h"
 #include "midi/midi_out_port.h"
+#include "platform/midi_service.h"
 
 namespace q9m::ui {
 
@@ -58,6 +59,14 @@ int PreselectPort(const std::vector<std::string>& names, int instanceNumber) {
     }
   }
   return selected;
+}
+
+std::string PortRouteWarning(int outIndex, int inIndex) {
+  std::string out = outIndex >= 0 ? platform::MidiOutPortWarning(outIndex) : std::string();
+  std::string in = inIndex >= 0 ? platform::MidiInPortWarning(inIndex) : std::string();
+  if (in == out) in.clear();  // the same bridge both ways: said once
+  if (!out.empty() && !in.empty()) return "MIDI OUT: " + out + "\nMIDI IN: " + in;
+  return out.empty() ? in : out;
 }
 
 }  // namespace q9m::ui

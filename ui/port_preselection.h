@@ -31,4 +31,8 @@ int FindPort(const std::vector<std::string>& names, const std::string& wanted);
 std::vector<std::string> MidiOutNames();
 std::vector<std::string> MidiInNames();
 
+// What the platform says about the chosen ports before an update (a bridge known to cut long
+// messages), one sentence per port that has a warning; empty when neither has one.
+std::string PortRouteWarning(int outIndex, int inIndex);
+
 }  // namespace q9m::ui

@@ -9,6 +9,7 @@
 #include "platform/jack/jack_output.h"
 #include "platform/jack/jack_port_names.h"
 #include "platform/port_list.h"
+#include "platform/port_naming.h"
 
 namespace q9m::platform {
 
@@ -36,12 +37,12 @@ class JackBackend final : public ListedPortBackend {
 
  private:
   std::vector<ListedPort> Ports(unsigned long flags) {
-    std::vector<ListedPort> ports;
+    std::vector<DevicePort> ports;
     for (const std::string& full : core_->monitor->MidiPorts(flags)) {
       if (core_->IsOwnClient(jack::JackClientOf(full))) continue;
-      ports.push_back({full, jack::CleanJackPortName(full)});
+      ports.push_back(jack::DescribeJackPort(full));
     }
-    return ports;
+    return NameDevicePorts(ports);
   }
 
   std::shared_ptr<JackCore> core_;

@@ -69,6 +69,25 @@ TEST(DeviceNameTest, TheNumberOfALongNameSurvivesTheCutToARecord) {
             std::string(27, 'x') + " (2)");
 }
 
+TEST(JackPortNameTest, BridgedAlsaDevicesGetTheirOwnNamesAndAWarning) {
+  const auto names = [](std::vector<std::string> full) {
+    std::vector<DevicePort> ports;
+    for (const std::string& name : full) ports.push_back(jack::DescribeJackPort(name));
+    std::vector<std::string> listed;
+    for (const ListedPort& port : NameDevicePorts(ports)) listed.push_back(port.name);
+    return listed;
+  };
+  EXPECT_EQ(names({"a2j:USB Audio Device [20] (capture): USB Audio Device MIDI 1",
+                   "a2j:USB Audio Device [24] (capture): USB Audio Device MIDI 1",
+                   "Midi-Bridge:USB Audio Device:(capture_0) USB Audio Device MIDI 1",
+                   "Q9m:Q9m MIDI 1", "a2j:no id (capture): x"}),
+            (std::vector<std::string>{"USB Audio Device", "USB Audio Device (2)",
+                                      "USB Audio Device (3)", "Q9m MIDI 1", "no id (capture): x"}));
+  EXPECT_NE(jack::DescribeJackPort("a2j:Synth [20] (playback): Synth MIDI 1").warning, "");
+  EXPECT_NE(jack::DescribeJackPort("Midi-Bridge:Synth:(playback_0) Synth MIDI 1").warning, "");
+  EXPECT_EQ(jack::DescribeJackPort("Q9m:Q9m MIDI 1").warning, "");
+}
+
 TEST(AlsaPortTest, AddressesAndTheRawDeviceBehindAPort) {
   EXPECT_EQ(alsa::ParseSeqAddress("24:0"), (alsa::SeqAddress{24, 0}));
   EXPECT_EQ(alsa::FormatSeqAddress({128, 3}), "128:3");
