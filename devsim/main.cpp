@@ -177,6 +177,7 @@ int main(int argc, char** argv) {
 
   DeviceOptions options = line.device;
   options.linkMayLoseMessages = true;  // real ports
+  options.hostSendTimesUnknown = line.intakeBytesPerSecond > 0;
   SimulatedDevice device(options);
   SysExAssembler assembler([&device](const uint8_t* bytes, size_t n) { device.Receive(bytes, n); });
   const uint8_t* code = line.device.code.data();

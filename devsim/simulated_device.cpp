@@ -569,7 +569,7 @@ void SimulatedDevice::HandleWrite(const std::vector<uint8_t>& m, double hostSent
     const bool resentBeforeReply = hostSent < record.replySentAt + margin;
     const bool afterTimeOut = hostSent - record.answeredSentAt > kHostBlockTimeoutMs - margin;
     if (!record.replyLost && !replyLate && !resentBeforeReply && options_.linkMayLoseMessages &&
-        afterTimeOut) {
+        (afterTimeOut || options_.hostSendTimesUnknown)) {
       ++report_.repeatsAfterTimeOut;
     } else if (!record.replyLost && !replyLate && !resentBeforeReply) {
       Violation(Format("%s: resent although its acknowledgement went out %.0f ms after the send",

@@ -81,6 +81,9 @@ struct DeviceOptions {
   // events). A block sent again after the host's full reply time-out is then what the host
   // must do when the acknowledgement never reached it, and is counted, not held against it.
   bool linkMayLoseMessages = false;
+  // The device takes in its input slower than it arrives (a paced raw intake): when the host's
+  // send of a message ended is unknown, so an identical repeat is counted, not held against it.
+  bool hostSendTimesUnknown = false;
 };
 
 struct MessageCounts {
