@@ -18,7 +18,7 @@ struct ListedPort {
   std::string id;
   std::string name;
   // Said before anything is erased: the port runs through a bridge known to cut long messages.
-  std::string warning;
+  std::string warning{};
   bool operator==(const ListedPort&) const = default;
 };
 
