@@ -44,6 +44,8 @@ ParsedCliOptions ParseCliOptions(const std::vector<std::string>& args) {
       options.timeoutSeconds = seconds;
     } else if (name == "--json") {
       options.json = true;
+    } else if (name == "--through-bridge") {
+      options.throughBridge = true;
     } else if (name == "--list" || name == "-l") {
       options.action = CliOptions::Action::List;
     } else if (name == "--help" || name == "-h") {
@@ -59,6 +61,7 @@ ParsedCliOptions ParseCliOptions(const std::vector<std::string>& args) {
 
 std::string HelpText() {
   return "usage: q9m-update-cli [--in NAME] [--out NAME] [--json] [--timeout SECONDS]\n"
+         "                      [--through-bridge]\n"
          "       q9m-update-cli --list [--json]\n"
          "       q9m-update-cli --help | --version\n"
          "\n"
@@ -71,6 +74,8 @@ std::string HelpText() {
          "  -l, --list         list the MIDI ports; '*' marks those taken by default\n"
          "  --json             one JSON object per line on standard output\n"
          "  --timeout SECONDS  give up on an update that takes longer (1800)\n"
+         "  --through-bridge   update even over ports behind a bridge known to cut long\n"
+         "                     messages (without it, such a route is refused)\n"
          "  -h, --help         this text\n"
          "  -V, --version      the program's version and the firmware images it carries\n"
          "\n"

@@ -21,6 +21,7 @@ struct CliOptions {
   std::optional<std::string> inPort;   // nothing: the port copy 1 of the dialog preselects
   std::optional<std::string> outPort;  // likewise
   bool json = false;                   // one JSON object per line on standard output
+  bool throughBridge = false;          // go ahead over a bridge known to cut long messages
   long timeoutSeconds = 1800;          // give up on an update that runs longer
 };
 

@@ -142,6 +142,17 @@ int Update(const CliOptions& options, const std::vector<std::string>& outs,
     return kExitNotStarted;
   }
 
+  // A route through a bridge known to cut long messages would damage blocks: said before
+  // anything is sent, and taken only when asked for.
+  if (const std::string warning = ui::PortRouteWarning(out, in); !warning.empty()) {
+    if (!options.throughBridge) {
+      report.NotStarted(warning + "\nNothing was sent; --through-bridge goes ahead all the same.",
+                        kExitNotStarted);
+      return kExitNotStarted;
+    }
+    std::fprintf(stderr, "%s\n", warning.c_str());
+  }
+
   ui::UpdateSession session;
   const Clock::time_point start = Clock::now();
   ConsoleView view(session, start);

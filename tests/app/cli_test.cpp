@@ -24,6 +24,8 @@ TEST(CliOptions, PortsActionsAndFormats) {
   EXPECT_EQ(none.action, CliOptions::Action::Update);
   EXPECT_FALSE(none.inPort);
   EXPECT_FALSE(none.json);
+  EXPECT_FALSE(none.throughBridge);
+  EXPECT_TRUE(Parsed({"--through-bridge"}).throughBridge);
 
   const CliOptions named =
       Parsed({"--in", "USB Audio Device (2)", "--out=A=B", "--json", "--timeout", "60"});
