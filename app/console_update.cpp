@@ -13,6 +13,7 @@
 #include "app/console_report.h"
 #include "app/console_view.h"
 #include "app/progress_format.h"
+#include "app/stop_signal_set.h"
 #include "firmware/image_origin.h"
 #include "platform/midi_system.h"
 #include "protocol/string_table.h"
@@ -29,17 +30,6 @@ using Clock = UpdateProgress::Clock;
 
 // How often the main thread looks at the run and redraws.
 constexpr timespec kTick = {0, 100'000'000};
-
-// The signals that stop an update. They are blocked in every thread (the MIDI system's and the
-// worker's inherit the mask) and taken by the main thread alone with sigtimedwait.
-sigset_t StopSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  return set;
-}
 
 std::string SignalName(int signal) {
   switch (signal) {
@@ -99,7 +89,7 @@ std::string MissingPort(const char* direction, const std::optional<std::string>&
 // Runs the update to its end, a stop signal or the time limit, then ends the worker.
 int RunUpdate(ui::UpdateSession& session, ConsoleView& view, ConsoleReport& report,
               const CliOptions& options, Clock::time_point start) {
-  const sigset_t stopSignals = StopSignals();
+  const sigset_t stopSignals = StopSignalSet();
   const auto limit = start + std::chrono::seconds(options.timeoutSeconds);
   int signal = 0;
   while (!view.Finished() && signal <= 0 && Clock::now() < limit) {
@@ -208,7 +198,7 @@ int main(int argc, char** argv) {
   }
 
   // Before any other thread starts, so that every thread inherits the blocked signals.
-  const sigset_t stopSignals = StopSignals();
+  const sigset_t stopSignals = StopSignalSet();
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   std::string error;

@@ -1,5 +1,7 @@
 #include "app/stop_signals.h"
 
+#include "app/stop_signal_set.h"
+
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -7,19 +9,6 @@
 #include <csignal>
 
 namespace q9m::app {
-
-namespace {
-
-sigset_t StopSignalSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGHUP);
-  return set;
-}
-
-}  // namespace
 
 void BlockStopSignals() {
   const sigset_t set = StopSignalSet();
