@@ -178,6 +178,9 @@ void SimulatedDevice::Run() {
         Inbound message = std::move(inbound_.front());
         inbound_.pop_front();
         handling_ = true;
+        // The device takes the message in at the moment the link and its own work allow, on
+        // the link's time: how late this thread got to run is the simulator's, not the device's.
+        handlingFrom_ = start;
         Handle(message.bytes, message.hostSent);
         handling_ = false;
         changed_.notify_all();
@@ -228,7 +231,7 @@ double SimulatedDevice::ReplyStatus(uint8_t status, double due, bool ownRequestP
 }
 
 double SimulatedDevice::Due() const {
-  return Now() + options_.replyDelayMs;
+  return handlingFrom_ + options_.replyDelayMs;
 }
 
 void SimulatedDevice::SendUnsolicited(double due) {
@@ -468,7 +471,7 @@ void SimulatedDevice::HandleErase(const std::vector<uint8_t>& m) {
   std::fill(flash_.begin() + address, flash_.begin() + address + size, 0xFF);
   std::fill(erased_.begin() + address, erased_.begin() + address + size, true);
   // Busy while erasing: nothing else is handled, and the reply follows the erase.
-  busyUntil_ = Now() + options_.eraseMsPer64KiB * (size / 65536.0);
+  busyUntil_ = handlingFrom_ + options_.eraseMsPer64KiB * (size / 65536.0);
   if (options_.eraseNeverAnswers && (!options_.onlyErase || *options_.onlyErase == index)) {
     record.unanswered = true;
     ++report_.repliesLost;
@@ -537,7 +540,7 @@ void SimulatedDevice::HandleWrite(const std::vector<uint8_t>& m, double hostSent
     }
   }
   // Busy over the block, refused or programmed: whatever arrives meanwhile waits.
-  busyUntil_ = Now() + options_.writeMsPerBlock;
+  busyUntil_ = handlingFrom_ + options_.writeMsPerBlock;
   if (fault && fault->refuse > 0) {
     --fault->refuse;
     ++report_.blocksRefused;

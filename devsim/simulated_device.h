@@ -201,7 +201,8 @@ class SimulatedDevice {
   };
 
   double Now() const;  // platform ms since construction
-  double Due() const;  // when a reply handled now goes out: Now() plus the reply delay
+  double Due() const;  // when a reply to the message in hand goes out: its handling time plus the
+                       // reply delay
   double Wire(size_t n) const;
   void Run();
 
@@ -253,6 +254,7 @@ class SimulatedDevice {
   double inboundFree_ = 0;
   double outboundFree_ = 0;
   double busyUntil_ = 0;
+  double handlingFrom_ = 0;  // device time at which the message in hand was taken in
 
   DeviceReport report_;
   std::vector<BlockFault> faults_;  // counters count down as faults are used
