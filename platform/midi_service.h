@@ -2,7 +2,7 @@
 // messages out, System Exclusive and short messages in through a driver callback.
 //
 // The free functions below are what the ports call. They forward to the backend that was
-// started with StartMidiService: RtMidi for real ports, or the in-process virtual service
+// started with StartMidiService: a MIDI system's backend for real ports, or the in-process virtual service
 // for tests and the simulated device. The handling that every backend shares (header flags,
 // handle table, one message at a time per output port, filling input headers) lives here,
 // so a backend only moves bytes.

@@ -3,24 +3,19 @@
 namespace q9m::platform::jack {
 
 MMRESULT JackInputSource::Open() {
-  try {
-    in_ = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, core_->clientName, kInputQueueLimit);
-    in_->setErrorCallback(&RtMidiErrorSink::OnError, &errors_);
-    in_->ignoreTypes(/*midiSysex=*/false, /*midiTime=*/true, /*midiSense=*/true);
-    in_->setCallback(&InputPump::OnMessage, &pump_);
-  } catch (const RtMidiError&) {
-    return MMSYSERR_ERROR;
+  channel_ = client_->OpenInput(pump_);
+  if (channel_ == nullptr) return MMSYSERR_ERROR;
+  if (!client_->Connect(source_, channel_->FullName())) {
+    return client_->PortExists(source_) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
   }
-  return core_->RegisterAndConnect(*in_, /*output=*/false, errors_, source_, &own_);
+  return client_->AwaitConnection() ? MMSYSERR_NOERROR : MIDIERR_NOTREADY;
 }
 
 void JackInputSource::Close() {
-  // Closing RtMidi's client stops its process thread, so no callback is running or will run;
+  // Once the client has let the port go, the process callback no longer pushes to the pump;
   // then the pump finishes a delivery in progress and stops.
-  if (in_) {
-    in_.reset();
-    if (!own_.empty()) core_->Release(own_);
-  }
+  if (channel_ != nullptr) client_->Close(channel_);
+  channel_ = nullptr;
   pump_.Stop();
 }
 

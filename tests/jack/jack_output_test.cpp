@@ -1,6 +1,6 @@
 // Long and short messages out through MidiOutPort on a JACK server: every message the protocol
-// sends arrives whole, done means delivered, concurrent senders never mix, messages that
-// RtMidi would lose are refused, and a device that goes away makes sends fail.
+// sends arrives whole, done means delivered, concurrent senders never mix, messages that cannot
+// leave whole in one cycle are refused, and a device that goes away makes sends fail.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -163,7 +163,7 @@ TEST_F(JackOutputTest, MessagesThatCannotLeaveWholeAreRefused) {
     EXPECT_EQ(SendLong(port_, PatternMessage(n, 7), &header), 0) << n << " bytes";
     EXPECT_EQ(header.dwFlags & (MHDR_DONE | MHDR_INQUEUE | MHDR_PREPARED), 0u) << n << " bytes";
   }
-  // The largest message that RtMidi's ring holds still arrives whole.
+  // The largest message that the JACK path takes still arrives whole.
   const Bytes largest = PatternMessage(kJackMaxMessageBytes, 8);
   ASSERT_EQ(SendLong(port_, largest), 1);
   device_->WaitForReceived(0, 1, std::chrono::seconds(2));  // by the end of the cycle

@@ -1,0 +1,246 @@
+#include "platform/jack/jack_client.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+#include "platform/jack/jack_backend.h"
+#include "platform/sync.h"
+
+namespace q9m::platform::jack {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// jack_get_ports hands out a NULL-terminated array that the caller frees with jack_free.
+std::vector<std::string> TakePortNames(const char** names) {
+  std::vector<std::string> result;
+  if (names == nullptr) return result;
+  for (size_t i = 0; names[i] != nullptr; ++i) result.emplace_back(names[i]);
+  jack_free(names);
+  return result;
+}
+
+std::atomic_ref<uint32_t> Word(uint32_t& word) {
+  return std::atomic_ref<uint32_t>(word);
+}
+
+// A period lasts milliseconds; a short sleep keeps a wait for the next cycle cheap.
+void AwaitNextLook() {
+  std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
+
+}  // namespace
+
+// ---- Output channel ------------------------------------------------------------------------
+
+void JackOutputChannel::Post(const uint8_t* bytes, size_t n) {
+  bytes_ = bytes;
+  size_ = n;
+  Word(slot_).store(kPosted, std::memory_order_release);
+}
+
+bool JackOutputChannel::WaitWhileSlotIs(uint32_t state, Clock::time_point deadline,
+                                        const JackClient& client) {
+  while (Word(slot_).load(std::memory_order_acquire) == state) {
+    if (Clock::now() >= deadline || !client.Alive()) return false;
+    SleepWhileWordIs(&slot_, state, 1);  // the callback wakes it once it took the message
+  }
+  return true;
+}
+
+bool JackOutputChannel::WaitTaken(Clock::time_point deadline, const JackClient& client) {
+  if (!WaitWhileSlotIs(kPosted, deadline, client)) {
+    uint32_t posted = kPosted;
+    if (Word(slot_).compare_exchange_strong(posted, kEmpty)) return false;  // withdrawn
+  }
+  // Taken, or being written right now: the write ends within the callback.
+  WaitWhileSlotIs(kWriting, Clock::time_point::max(), client);
+  Word(slot_).store(kEmpty, std::memory_order_relaxed);
+  return true;
+}
+
+void JackOutputChannel::Serve(uint32_t frames, uint64_t cycle) {
+  void* buffer = jack_port_get_buffer(port_, frames);
+  jack_midi_clear_buffer(buffer);
+  uint32_t posted = kPosted;
+  if (!Word(slot_).compare_exchange_strong(posted, kWriting, std::memory_order_acquire)) return;
+  // The sender checked the size against the buffer, so the message fits into an empty cycle.
+  const bool written = jack_midi_event_write(buffer, 0, bytes_, size_) == 0;
+  if (written) takenIn_.store(cycle, std::memory_order_release);
+  Word(slot_).store(written ? kTaken : kPosted, std::memory_order_release);
+  if (written) WakeWordWaiters(&slot_);
+}
+
+// ---- Input channel -------------------------------------------------------------------------
+
+void JackInputChannel::Serve(uint32_t frames) {
+  void* buffer = jack_port_get_buffer(port_, frames);
+  const uint32_t events = jack_midi_get_event_count(buffer);
+  for (uint32_t i = 0; i < events; ++i) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0) {
+      pump_->Push(event.buffer, event.size);
+    }
+  }
+}
+
+// ---- Client --------------------------------------------------------------------------------
+
+std::unique_ptr<JackClient> JackClient::Open(const std::string& name, std::string* error) {
+  std::unique_ptr<JackClient> client(new JackClient());
+  client->name_ = name;
+  jack_status_t status{};
+  client->client_ = jack_client_open(name.c_str(), JackNoStartServer, &status);
+  if (client->client_ == nullptr) {
+    if (error) *error = "no JACK server is running (status 0x" + std::to_string(status) + ")";
+    return nullptr;
+  }
+  client->midiBufferSize_ = jack_port_type_get_buffer_size(client->client_, JACK_DEFAULT_MIDI_TYPE);
+  if (client->midiBufferSize_ == 0 ||
+      jack_set_process_callback(client->client_, &JackClient::OnProcess, client.get()) != 0) {
+    if (error) *error = "the JACK server refused the backend's client";
+    return nullptr;  // the destructor closes the client
+  }
+  jack_on_shutdown(client->client_, &JackClient::OnShutdown, client.get());
+  return client;
+}
+
+JackClient::~JackClient() {
+  // Closing the client ends its process thread first, then frees its ports.
+  if (client_ != nullptr) jack_client_close(client_);
+}
+
+int JackClient::OnProcess(uint32_t frames, void* self) {
+  auto* client = static_cast<JackClient*>(self);
+  const uint64_t cycle = client->cycles_.fetch_add(1, std::memory_order_acq_rel) + 1;
+  for (JackOutputChannel& out : client->outputs_) {
+    const uint32_t state = out.state_.load(std::memory_order_acquire);
+    if (state == JackChannel::kOpen) out.Serve(frames, cycle);
+    if (state == JackChannel::kClosing) {
+      // Left empty, a port that is still registered sends nothing again in later cycles.
+      jack_midi_clear_buffer(jack_port_get_buffer(out.port_, frames));
+      out.state_.store(JackChannel::kClosed, std::memory_order_release);
+    }
+  }
+  for (JackInputChannel& in : client->inputs_) {
+    const uint32_t state = in.state_.load(std::memory_order_acquire);
+    if (state == JackChannel::kOpen) in.Serve(frames);
+    if (state == JackChannel::kClosing)
+      in.state_.store(JackChannel::kClosed, std::memory_order_release);
+  }
+  return 0;
+}
+
+void JackClient::OnShutdown(void* self) {
+  static_cast<JackClient*>(self)->alive_.store(false, std::memory_order_release);
+}
+
+std::vector<std::string> JackClient::MidiPorts(unsigned long jackPortFlags) const {
+  if (!Alive()) return {};
+  return TakePortNames(jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, jackPortFlags));
+}
+
+bool JackClient::PortExists(const std::string& fullName) const {
+  return Alive() && jack_port_by_name(client_, fullName.c_str()) != nullptr;
+}
+
+bool JackClient::Connect(const std::string& source, const std::string& destination) {
+  if (!Alive()) return false;
+  const int result = jack_connect(client_, source.c_str(), destination.c_str());
+  return result == 0 || result == EEXIST;
+}
+
+bool JackClient::Connected(const std::string& source, const std::string& destination) const {
+  if (!Alive()) return false;
+  jack_port_t* port = jack_port_by_name(client_, destination.c_str());
+  if (port == nullptr) return false;
+  for (const std::string& peer : TakePortNames(jack_port_get_all_connections(client_, port))) {
+    if (peer == source) return true;
+  }
+  return false;
+}
+
+bool JackClient::AwaitConnection() const {
+  const uint64_t target = cycles_.load(std::memory_order_acquire) + kCyclesUntilConnected;
+  const auto deadline = Clock::now() + kSendTimeout;
+  while (cycles_.load(std::memory_order_acquire) < target) {
+    if (!Alive() || Clock::now() >= deadline) return false;
+    AwaitNextLook();
+  }
+  return true;
+}
+
+size_t JackClient::MaxMessageBytes() const {
+  const size_t overhead = kMidiBufferHeaderBytes + kMidiEventRecordBytes;
+  const size_t eventLimit = midiBufferSize_ > overhead ? midiBufferSize_ - overhead : 0;
+  return std::min(kJackMaxMessageBytes, eventLimit);
+}
+
+template <typename Channel>
+Channel* JackClient::OpenChannel(std::array<Channel, kChannels>& channels, unsigned long flags,
+                                 const char* kind) {
+  auto free = std::find_if(channels.begin(), channels.end(), [](const Channel& c) {
+    return c.state_.load(std::memory_order_acquire) == JackChannel::kFree;
+  });
+  if (free == channels.end() || !Alive()) return nullptr;
+  const std::string shortName = std::string(kind) + "-" + std::to_string(++lastPort_);
+  jack_port_t* port =
+      jack_port_register(client_, shortName.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
+  if (port == nullptr) return nullptr;
+  free->port_ = port;
+  free->fullName_ = jack_port_name(port);
+  if (!active_ && jack_activate(client_) != 0) {
+    jack_port_unregister(client_, port);
+    free->port_ = nullptr;
+    return nullptr;
+  }
+  active_ = true;
+  ++openPorts_;
+  return &*free;
+}
+
+JackOutputChannel* JackClient::OpenOutput() {
+  std::lock_guard lock(mutex_);
+  JackOutputChannel* channel = OpenChannel(outputs_, JackPortIsOutput, "out");
+  if (channel != nullptr) channel->state_.store(JackChannel::kOpen, std::memory_order_release);
+  return channel;
+}
+
+JackInputChannel* JackClient::OpenInput(InputPump& pump) {
+  std::lock_guard lock(mutex_);
+  JackInputChannel* channel = OpenChannel(inputs_, JackPortIsInput, "in");
+  if (channel == nullptr) return nullptr;
+  channel->pump_ = &pump;
+  channel->state_.store(JackChannel::kOpen, std::memory_order_release);
+  return channel;
+}
+
+void JackClient::Close(JackChannel* channel) {
+  std::lock_guard lock(mutex_);
+  if (channel == nullptr || channel->state_.load() != JackChannel::kOpen) return;
+  channel->state_.store(JackChannel::kClosing, std::memory_order_release);
+  const auto deadline = Clock::now() + kSendTimeout;
+  while (channel->state_.load(std::memory_order_acquire) == JackChannel::kClosing && Alive() &&
+         Clock::now() < deadline) {
+    AwaitNextLook();
+  }
+  if (channel->state_.load(std::memory_order_acquire) == JackChannel::kClosing && Alive()) {
+    // The callback has not answered: it may still use the port, which therefore stays
+    // registered until the client closes, and the channel is not used again.
+    return;
+  }
+  jack_port_unregister(client_, channel->port_);
+  channel->port_ = nullptr;
+  channel->state_.store(JackChannel::kFree, std::memory_order_release);
+  if (--openPorts_ == 0 && active_) {
+    jack_deactivate(client_);
+    active_ = false;
+  }
+}
+
+}  // namespace q9m::platform::jack

@@ -1,0 +1,161 @@
+// The backend's one client on a JACK server. It lists ports and makes connections, and it
+// carries the MIDI ports that the program opens: its process callback puts a posted message into
+// an output port's buffer and hands what arrives at an input port to that port's pump.
+//
+// One client for all of it keeps the server's graph small: one thread of ours to wake in each
+// cycle while ports are open. While none is open the client is not active, so an idle program
+// costs the server nothing.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/input_pump.h"
+
+typedef struct _jack_client jack_client_t;
+typedef struct _jack_port jack_port_t;
+
+namespace q9m::platform::jack {
+
+class JackClient;
+
+// How long a send may wait for a cycle to take its message, and a close for a cycle to let go
+// of its port.
+inline constexpr std::chrono::milliseconds kSendTimeout{1000};
+
+// A JACK MIDI buffer keeps a header and a record per event besides the event bytes; these
+// allowances are larger than what a jackd2 server uses (48 bytes for one event in a buffer).
+inline constexpr size_t kMidiBufferHeaderBytes = 64;
+inline constexpr size_t kMidiEventRecordBytes = 16;
+
+// The server writes a new connection into the graph that a later cycle starts with: the cycle
+// running when it was made, and the next, which may have started in parallel, may still run
+// without it. From the third on, a message leaves through it.
+inline constexpr uint64_t kCyclesUntilConnected = 3;
+
+// A port of the client as its process callback sees it. A channel lives as long as the client,
+// so the callback never meets a freed one; a port is attached to it while a connection has the
+// port open. The callback reads the port and the channel's fields only in the states kOpen and
+// kClosing, and the closer unregisters the port only after the callback has answered kClosing
+// with kClosed, in a later cycle than any that used the port.
+class JackChannel {
+ public:
+  enum State : uint32_t { kFree, kOpen, kClosing, kClosed };
+
+  jack_port_t* Port() const { return port_; }
+  const std::string& FullName() const { return fullName_; }
+
+ protected:
+  friend class JackClient;
+  std::atomic<uint32_t> state_{kFree};
+  jack_port_t* port_ = nullptr;
+  std::string fullName_;
+};
+
+// An output port: one message at a time, posted by the sender and written whole into the buffer
+// of the next cycle.
+class JackOutputChannel : public JackChannel {
+ public:
+  // Hands `n` bytes at `bytes` (which stay valid until the message is taken or withdrawn) to the
+  // next cycle.
+  void Post(const uint8_t* bytes, size_t n);
+  // Waits until a cycle of `client` has written the posted message into the port buffer (true),
+  // or until `deadline` or the server's end (false: the message is withdrawn, never sent). A
+  // message being written at the deadline is waited for and counts as taken.
+  bool WaitTaken(std::chrono::steady_clock::time_point deadline, const JackClient& client);
+  // The cycle that took the last message; 0 before the first.
+  uint64_t TakenIn() const { return takenIn_.load(std::memory_order_acquire); }
+
+ private:
+  friend class JackClient;
+  enum Slot : uint32_t { kEmpty, kPosted, kWriting, kTaken };
+  void Serve(uint32_t frames, uint64_t cycle);
+  bool WaitWhileSlotIs(uint32_t state, std::chrono::steady_clock::time_point deadline,
+                       const JackClient& client);
+
+  // Written by the sender before it posts, read by the callback once it has claimed the slot
+  // (kPosted -> kWriting); the sender withdraws only a slot still kPosted.
+  const uint8_t* bytes_ = nullptr;
+  size_t size_ = 0;
+  std::atomic<uint64_t> takenIn_{0};
+  alignas(uint32_t) uint32_t slot_ = kEmpty;  // through std::atomic_ref; a futex word
+};
+
+// An input port: every event of a cycle goes to the pump of the connection that has it open.
+class JackInputChannel : public JackChannel {
+ private:
+  friend class JackClient;
+  void Serve(uint32_t frames);
+  InputPump* pump_ = nullptr;
+};
+
+class JackClient {
+ public:
+  // Connects to the running server (never starts one). Nothing, with the reason, when none runs.
+  static std::unique_ptr<JackClient> Open(const std::string& name, std::string* error);
+  ~JackClient();
+  JackClient(const JackClient&) = delete;
+  JackClient& operator=(const JackClient&) = delete;
+
+  // The name given when opening: ports of clients under it (or under it with the "-NN" that a
+  // server adds to a taken name) are this program's own.
+  const std::string& Name() const { return name_; }
+  // False once the server has shut down or thrown the client out.
+  bool Alive() const { return alive_.load(std::memory_order_acquire); }
+
+  // Full names ("client:port") of the MIDI ports that carry all of `jackPortFlags`, in the
+  // server's order.
+  std::vector<std::string> MidiPorts(unsigned long jackPortFlags) const;
+  bool PortExists(const std::string& fullName) const;
+  bool Connect(const std::string& source, const std::string& destination);
+  // True when both ports exist and `source` feeds `destination`.
+  bool Connected(const std::string& source, const std::string& destination) const;
+  // Waits until a connection made just now carries messages; false when the server stops or
+  // that takes longer than kSendTimeout.
+  bool AwaitConnection() const;
+
+  // The longest message that fits into one cycle's port buffer as one event.
+  size_t MaxMessageBytes() const;
+
+  // Registers a MIDI port and gives it a channel, activating the client for its first port.
+  // Nothing when the server refuses or all channels are taken.
+  JackOutputChannel* OpenOutput();
+  JackInputChannel* OpenInput(InputPump& pump);
+  // Detaches the port from the callback, then unregisters it; deactivates the client with the
+  // last port. An output's last message has reached its destination once this returns.
+  void Close(JackChannel* channel);
+
+ private:
+  // Four of each are more than the program opens at once.
+  static constexpr size_t kChannels = 4;
+
+  JackClient() = default;
+  static int OnProcess(uint32_t frames, void* self);
+  static void OnShutdown(void* self);
+  template <typename Channel>
+  Channel* OpenChannel(std::array<Channel, kChannels>& channels, unsigned long flags,
+                       const char* kind);
+  bool Activated();
+
+  std::string name_;
+  jack_client_t* client_ = nullptr;
+  size_t midiBufferSize_ = 0;
+  std::atomic<uint64_t> cycles_{0};
+  std::atomic<bool> alive_{true};
+
+  std::mutex mutex_;  // opening and closing ports, and with them activation
+  uint32_t openPorts_ = 0;
+  bool active_ = false;
+  uint64_t lastPort_ = 0;
+  std::array<JackOutputChannel, kChannels> outputs_;
+  std::array<JackInputChannel, kChannels> inputs_;
+};
+
+}  // namespace q9m::platform::jack
