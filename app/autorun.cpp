@@ -35,12 +35,17 @@ QString Selections(const ui::CK2pUpdatorDlg& dialog) {
   return text;
 }
 
+QPushButton* Button(ui::CK2pUpdatorDlg& dialog, int id) {
+  return dialog.findChild<QPushButton*>(QStringLiteral("control%1").arg(id));
+}
+
 }  // namespace
 
 Autorun::Autorun()
     : enabled_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN") == QLatin1String("1")),
       screenshot_(qEnvironmentVariable("Q9M_UPDATER_SCREENSHOT")),
-      rescanWhen_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN_RESCAN_WHEN")) {}
+      rescanWhen_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN_RESCAN_WHEN")),
+      againWhen_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN_AGAIN_WHEN")) {}
 
 void Autorun::Dismiss(QMessageBox& box) const {
   if (!enabled_) return;
@@ -64,37 +69,44 @@ void Autorun::Attach(ui::CK2pUpdatorDlg& dialog) {
                      completed_ = ok;
                      PrintLine(outcome);
                      if (!ok) PrintLine(Selections(dialog));
+                     if (!ok && !againWhen_.isEmpty() && !triedAgain_) {
+                       triedAgain_ = true;
+                       RescanAndExecuteWhen(dialog, againWhen_);
+                       return;
+                     }
                      // After the handler that reported the end has returned.
                      QMetaObject::invokeMethod(
-                         &dialog,
-                         [this, &dialog] {
-                           if (!screenshot_.isEmpty() && !dialog.grab().save(screenshot_, "PNG")) {
-                             std::fprintf(stderr, "Could not save the screenshot to %s\n",
-                                          screenshot_.toLocal8Bit().constData());
-                           }
-                           dialog.close();
-                         },
-                         Qt::QueuedConnection);
+                         &dialog, [this, &dialog] { CloseWindow(dialog); }, Qt::QueuedConnection);
                    });
+}
+
+void Autorun::CloseWindow(ui::CK2pUpdatorDlg& dialog) const {
+  if (!screenshot_.isEmpty() && !dialog.grab().save(screenshot_, "PNG")) {
+    std::fprintf(stderr, "Could not save the screenshot to %s\n",
+                 screenshot_.toLocal8Bit().constData());
+  }
+  dialog.close();
 }
 
 void Autorun::PressExecute(ui::CK2pUpdatorDlg& dialog) const {
   if (!enabled_ || !dialog.isVisible()) return;
-  auto button = [&dialog](int id) {
-    return dialog.findChild<QPushButton*>(QStringLiteral("control%1").arg(id));
-  };
   if (rescanWhen_.isEmpty()) {
-    button(ui::CK2pUpdatorDlg::kIdExecute)->click();
+    Button(dialog, ui::CK2pUpdatorDlg::kIdExecute)->click();
     return;
   }
   PrintLine(Selections(dialog));
+  RescanAndExecuteWhen(dialog, rescanWhen_);
+}
+
+void Autorun::RescanAndExecuteWhen(ui::CK2pUpdatorDlg& dialog, const QString& path) const {
   auto* poll = new QTimer(&dialog);
-  QObject::connect(poll, &QTimer::timeout, &dialog, [&dialog, poll, button, this] {
-    if (!QFile::exists(rescanWhen_)) return;
+  QObject::connect(poll, &QTimer::timeout, &dialog, [&dialog, poll, path] {
+    if (!QFile::exists(path)) return;
     poll->stop();
-    button(ui::CK2pUpdatorDlg::kIdRescan)->click();
+    poll->deleteLater();
+    Button(dialog, ui::CK2pUpdatorDlg::kIdRescan)->click();
     PrintLine(QStringLiteral("Rescanned. ") + Selections(dialog));
-    button(ui::CK2pUpdatorDlg::kIdExecute)->click();
+    Button(dialog, ui::CK2pUpdatorDlg::kIdExecute)->click();
   });
   poll->start(100);
 }

@@ -11,6 +11,10 @@
 //                                port lists, waits until the file PATH exists, presses Rescan
 //                                Device and prints the lists again (a device plugged in while
 //                                the window is up).
+//   Q9M_UPDATER_AUTORUN_AGAIN_WHEN=PATH  with autorun: when the press ends in failure, waits
+//                                until the file PATH exists, presses Rescan Device, prints the
+//                                lists and presses Execute once more in the same window (a
+//                                device that went away and came back).
 // Without them the program is left to its user.
 #pragma once
 
@@ -39,9 +43,15 @@ class Autorun {
   bool completed() const { return completed_; }
 
  private:
+  // Once the file `path` exists: presses Rescan Device, prints the lists, presses Execute.
+  void RescanAndExecuteWhen(ui::CK2pUpdatorDlg& dialog, const QString& path) const;
+  void CloseWindow(ui::CK2pUpdatorDlg& dialog) const;
+
   bool enabled_ = false;
   QString screenshot_;
   QString rescanWhen_;
+  QString againWhen_;
+  bool triedAgain_ = false;
   bool completed_ = false;
 };
 

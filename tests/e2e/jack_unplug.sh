@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A device that goes away mid-update and comes back, over a private JACK server: q9m-devsim is
 # killed while q9m-update-cli writes an image; the CLI must report "Time out error(2)"
-# and end with status 1 within the 32 block sends' time-outs. Then the dialog, opened while the
-# device is away, must list it again after Rescan Device once it is back, and update it.
+# and end with status 1 within the 32 block sends' time-outs. Then the same happens under the
+# dialog, whose window must stay usable: once the device is back, Rescan Device lists it again
+# and a second Execute in the same window updates it, and the window's close ends the program.
 # Usage: jack_unplug.sh DEVSIM CLI UPDATER WORKDIR
 set -euo pipefail
 devsim=$1 cli=$2 updater=$3 work=$4
@@ -51,26 +52,38 @@ grep -q "Time out error(2)" "$work/cli.log" || fail "expected \"Time out error(2
 # 32 sends of a block, each waiting 1,000 ms, with 100 ms between them: about 35 s.
 [ $took -le 60 ] || fail "took $took s to give up"
 
+start_device "$work/devsim-2.log"
 QT_QPA_PLATFORM=offscreen Q9M_UPDATER_AUTORUN=1 \
-  Q9M_UPDATER_AUTORUN_RESCAN_WHEN="$work/back" "$updater" >"$work/dialog.log" 2>&1 &
+  Q9M_UPDATER_AUTORUN_AGAIN_WHEN="$work/back" "$updater" >"$work/dialog.log" 2>&1 &
 dialog_pid=$!
 pids+=($dialog_pid)
-deadline=$((SECONDS + 30))
+# The erases are done within a second or two; by then the dialog writes the first image.
+sleep 4
+kill -9 "$devsim_pid"
+deadline=$((SECONDS + 90))
 until grep -q "^Ports:" "$work/dialog.log"; do
   kill -0 "$dialog_pid" 2>/dev/null || { cat "$work/dialog.log"; fail "the dialog ended early"; }
-  [ $SECONDS -lt $deadline ] || fail "the dialog showed no port lists within 30 s"
+  [ $SECONDS -lt $deadline ] || { cat "$work/dialog.log"; fail "the dialog reported no failure"; }
   sleep 0.2
 done
-start_device "$work/devsim-2.log"
+start_device "$work/devsim-3.log"
 touch "$work/back"
+# Once the second run has ended the window closes, and its close must end the program at once.
+deadline=$((SECONDS + 120))
+until grep -q "Version update completed.\|^Time out error.*" <(sed -n '/^Rescanned/,$p' "$work/dialog.log"); do
+  kill -0 "$dialog_pid" 2>/dev/null || break
+  [ $SECONDS -lt $deadline ] || { cat "$work/dialog.log"; fail "the second run did not end"; }
+  sleep 0.2
+done
+for _ in $(seq 50); do kill -0 "$dialog_pid" 2>/dev/null || break; sleep 0.2; done
+kill -0 "$dialog_pid" 2>/dev/null && { cat "$work/dialog.log"; fail "the program did not end within 10 s of its last run"; }
 status=0
 wait "$dialog_pid" || status=$?
 cat "$work/dialog.log"
-grep "^Ports:" "$work/dialog.log" | grep -q "'USB Audio Device'" &&
-  fail "the device was listed while it was away"
+grep -q "^Time out error" "$work/dialog.log" || fail "the dialog did not report the device's loss"
 grep -q "^Rescanned. Ports: MIDI Out 'USB Audio Device' .* MIDI In 'USB Audio Device'" \
   "$work/dialog.log" || fail "Rescan Device did not list the device under its name"
 [ $status -eq 0 ] && grep -q "Version update completed." "$work/dialog.log" ||
-  fail "the dialog did not update the device that came back"
-wait "$devsim_pid" || fail "the device did not verify its update: $(cat "$work/devsim-2.log")"
-echo "PASSED: the device's loss was reported, and it was updated once back"
+  fail "the same window did not update the device that came back"
+wait "$devsim_pid" || fail "the device did not verify its update: $(cat "$work/devsim-3.log")"
+echo "PASSED: the device's loss was reported, and the same window updated it once back"
