@@ -220,26 +220,5 @@ TEST_F(JackOutputTest, SendsFailWhileTheDeviceGoesAwayFromAnotherThread) {
   }
 }
 
-// Measures how long SendLong blocks for a 4,700-byte WriteBlock: until the next process cycle
-// has put it into our port's buffer (one cycle of 256 frames at most).
-TEST_F(JackOutputTest, ALongSendBlocksForAFewProcessCycles) {
-  constexpr int kRounds = 40;
-  std::vector<double> ms;
-  const Bytes message = PatternMessage(protocol::kMaxWriteBlockLength, 9);
-  for (int i = 0; i < kRounds; ++i) {
-    const auto start = Clock::now();
-    ASSERT_EQ(SendLong(port_, message), 1);
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-  }
-  std::sort(ms.begin(), ms.end());
-  const double median = ms[ms.size() / 2];
-  std::cout << "4700-byte SendLong: min " << ms.front() << " ms, median " << median << " ms, max "
-            << ms.back() << " ms over " << kRounds << " sends\n";
-  RecordProperty("median_ms", std::to_string(median));
-  EXPECT_LT(median, 40.0);
-  device_->WaitForReceived(0, kRounds, std::chrono::seconds(2));
-  EXPECT_EQ(device_->Received(0).size(), static_cast<size_t>(kRounds));
-}
-
 }  // namespace
 }  // namespace q9m::testing
