@@ -64,14 +64,13 @@ bool JackOutputChannel::WaitTaken(Clock::time_point deadline, const JackClient& 
   return true;
 }
 
-void JackOutputChannel::Serve(uint32_t frames, uint64_t cycle) {
+void JackOutputChannel::Serve(uint32_t frames) {
   void* buffer = jack_port_get_buffer(port_, frames);
   jack_midi_clear_buffer(buffer);
   uint32_t posted = kPosted;
   if (!Word(slot_).compare_exchange_strong(posted, kWriting, std::memory_order_acquire)) return;
   // The sender checked the size against the buffer, so the message fits into an empty cycle.
   const bool written = jack_midi_event_write(buffer, 0, bytes_, size_) == 0;
-  if (written) takenIn_.store(cycle, std::memory_order_release);
   Word(slot_).store(written ? kTaken : kPosted, std::memory_order_release);
   if (written) WakeWordWaiters(&slot_);
 }
@@ -117,10 +116,10 @@ JackClient::~JackClient() {
 
 int JackClient::OnProcess(uint32_t frames, void* self) {
   auto* client = static_cast<JackClient*>(self);
-  const uint64_t cycle = client->cycles_.fetch_add(1, std::memory_order_acq_rel) + 1;
+  client->cycles_.fetch_add(1, std::memory_order_acq_rel);
   for (JackOutputChannel& out : client->outputs_) {
     const uint32_t state = out.state_.load(std::memory_order_acquire);
-    if (state == JackChannel::kOpen) out.Serve(frames, cycle);
+    if (state == JackChannel::kOpen) out.Serve(frames);
     if (state == JackChannel::kClosing) {
       // Left empty, a port that is still registered sends nothing again in later cycles.
       jack_midi_clear_buffer(jack_port_get_buffer(out.port_, frames));

@@ -70,13 +70,11 @@ class JackOutputChannel : public JackChannel {
   // or until `deadline` or the server's end (false: the message is withdrawn, never sent). A
   // message being written at the deadline is waited for and counts as taken.
   bool WaitTaken(std::chrono::steady_clock::time_point deadline, const JackClient& client);
-  // The cycle that took the last message; 0 before the first.
-  uint64_t TakenIn() const { return takenIn_.load(std::memory_order_acquire); }
 
  private:
   friend class JackClient;
   enum Slot : uint32_t { kEmpty, kPosted, kWriting, kTaken };
-  void Serve(uint32_t frames, uint64_t cycle);
+  void Serve(uint32_t frames);
   bool WaitWhileSlotIs(uint32_t state, std::chrono::steady_clock::time_point deadline,
                        const JackClient& client);
 
@@ -84,7 +82,6 @@ class JackOutputChannel : public JackChannel {
   // (kPosted -> kWriting); the sender withdraws only a slot still kPosted.
   const uint8_t* bytes_ = nullptr;
   size_t size_ = 0;
-  std::atomic<uint64_t> takenIn_{0};
   alignas(uint32_t) uint32_t slot_ = kEmpty;  // through std::atomic_ref; a futex word
 };
 
