@@ -37,12 +37,12 @@ class JackBackend final : public ListedPortBackend {
 
  private:
   std::vector<ListedPort> Ports(unsigned long flags) {
-    std::vector<DevicePort> ports;
+    std::vector<jack::JackPortNames> ports;
     for (const std::string& full : client_->MidiPorts(flags)) {
       if (jack::IsOwnJackClient(jack::JackClientOf(full), client_->Name())) continue;
-      ports.push_back(jack::DescribeJackPort(full));
+      ports.push_back({full, client_->Aliases(full)});
     }
-    return NameDevicePorts(ports);
+    return NameDevicePorts(jack::DescribeJackPorts(std::move(ports)));
   }
 
   std::shared_ptr<JackClient> client_;

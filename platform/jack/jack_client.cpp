@@ -144,6 +144,19 @@ std::vector<std::string> JackClient::MidiPorts(unsigned long jackPortFlags) cons
   return TakePortNames(jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, jackPortFlags));
 }
 
+std::vector<std::string> JackClient::Aliases(const std::string& fullName) const {
+  jack_port_t* port = Alive() ? jack_port_by_name(client_, fullName.c_str()) : nullptr;
+  if (port == nullptr) return {};
+  // Each alias fits a port name; the zeros end one that fills its buffer.
+  const size_t size = static_cast<size_t>(jack_port_name_size()) + 1;
+  std::string first(size, '\0'), second(size, '\0');
+  char* const buffers[2] = {first.data(), second.data()};
+  const int count = jack_port_get_aliases(port, buffers);
+  std::vector<std::string> aliases;
+  for (int i = 0; i < std::min(count, 2); ++i) aliases.emplace_back(buffers[i]);
+  return aliases;
+}
+
 bool JackClient::PortExists(const std::string& fullName) const {
   return Alive() && jack_port_by_name(client_, fullName.c_str()) != nullptr;
 }

@@ -110,6 +110,8 @@ class JackClient {
   // Full names ("client:port") of the MIDI ports that carry all of `jackPortFlags`, in the
   // server's order.
   std::vector<std::string> MidiPorts(unsigned long jackPortFlags) const;
+  // The port's aliases, which a bridge may use to say which device the port belongs to.
+  std::vector<std::string> Aliases(const std::string& fullName) const;
   bool PortExists(const std::string& fullName) const;
   bool Connect(const std::string& source, const std::string& destination);
   // True when both ports exist and `source` feeds `destination`.

@@ -1,10 +1,11 @@
 // Port names on a JACK server: the name a device gives its port, with JACK's "client:" taken
-// off, and which clients are this program's own.
+// off, which clients are this program's own, and the ALSA devices behind the bridges.
 //
 // Kept free of libjack so that the rules can be checked without a server.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/port_naming.h"
 
@@ -20,14 +21,26 @@ std::string CleanJackPortName(const std::string& fullName);
 // itself, or the name with the "-NN" that a JACK server appends to make a taken name unique.
 bool IsOwnJackClient(const std::string& client, const std::string& ours);
 
-// A JACK port as a device on the port lists. A port that a bridge made for an ALSA device gets
-// the device's own name, as the ALSA lists give it, and a warning when the bridge is known to
-// cut long messages:
-// - a2jmidid: "a2j:<client> [<client id>] (capture|playback): <port>"; it drops events over 16
-//   bytes on their way from JACK to ALSA;
-// - PipeWire: "Midi-Bridge:<client>:(capture_N|playback_N) <port>"; its bridge cut System
-//   Exclusive after about 1 KiB before version 1.2.0.
-// Any other port is a device of its own named by the port's short name.
-DevicePort DescribeJackPort(const std::string& fullName);
+// A port as the server reports it: its full name and its aliases (jack_port_get_aliases).
+struct JackPortNames {
+  std::string fullName;
+  std::vector<std::string> aliases{};
+};
+
+// The ports of one direction, in the server's order, as devices on the port lists. A port that
+// a bridge made for an ALSA device gets the device's own name as far as the bridge kept it
+// (the bridges replace some characters, and every byte of a non-ASCII name), and a warning
+// when the bridge cuts long messages:
+// - a2jmidid, client "a2j": drops every event over 16 bytes on its way to the device;
+// - PipeWire, client "Midi-Bridge": passes on only the first 1,024 bytes of a System Exclusive
+//   message before version 1.2.0;
+// - jackd -X seq, ports "system:midi_capture_N" named in their aliases: passes on only the
+//   first 1,024 bytes of a System Exclusive message;
+// - jackd -X alsarawmidi, ports "system_midi:capture_N": drops messages over 4,096 bytes.
+// jackd -X raw ("system:midi_capture_N" with one alias) takes whole messages to the device.
+// jackd's bridge ports come in the order of their numbers, which is the order in which jackd
+// found the devices; identical devices whose names carry no number are told apart by the order
+// of their ports. Any other port is a device of its own named by the port's short name.
+std::vector<DevicePort> DescribeJackPorts(std::vector<JackPortNames> ports);
 
 }  // namespace q9m::platform::jack

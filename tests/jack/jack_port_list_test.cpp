@@ -93,6 +93,15 @@ TEST_F(JackPortListTest, JapaneseDeviceNameIsListedWholeAndPreselected) {
   EXPECT_EQ(ui::PreselectPort(InputNames(), 1), 0);
 }
 
+TEST_F(JackPortListTest, ABridgedDeviceIsListedByTheNameInItsPortsAlias) {
+  // jackd -X alsarawmidi names only the port's alias after the device, and drops long messages.
+  auto bridge = OpenPeer("system_midi", {"playback_1"}, {});
+  ASSERT_TRUE(bridge);
+  ASSERT_TRUE(bridge->AliasInput(0, "system:2-1 USB Audio Device 1 out"));
+  EXPECT_THAT(OutputNames(), ElementsAre("USB Audio Device"));
+  EXPECT_NE(MidiOutPortWarning(0), "");
+}
+
 TEST_F(JackPortListTest, IndexOpensTheListedPortAndStaysWhileOthersCome) {
   auto first = OpenPeer("first", {"A"}, {});
   auto second = OpenPeer("second", {"B"}, {});

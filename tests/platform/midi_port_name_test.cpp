@@ -1,41 +1,14 @@
-// Port names: the decorations that JACK and ALSA put around a device's own name, which ports
-// count as the program's own, the order of a port list, and the cut to a capability record.
+// Port names: the decorations that ALSA puts around a device's own name, the numbering of
+// identical devices, the order of a port list, and the cut to a capability record.
 #include <gtest/gtest.h>
 
 #include "platform/alsa/alsa_port_names.h"
-#include "platform/jack/jack_port_names.h"
 #include "platform/midi_service.h"
 #include "platform/port_list.h"
 #include "platform/port_naming.h"
 
 namespace q9m::platform {
 namespace {
-
-using jack::CleanJackPortName;
-using jack::IsOwnJackClient;
-using jack::JackClientOf;
-
-TEST(JackPortNameTest, TheClientPrefixIsRemovedUpToTheFirstColon) {
-  EXPECT_EQ(CleanJackPortName("Q9m:Q9m MIDI 1"), "Q9m MIDI 1");
-  EXPECT_EQ(JackClientOf("Q9m:Q9m MIDI 1"), "Q9m");
-  // Port names may hold colons of their own (a2jmidid's do); only the first one separates.
-  EXPECT_EQ(CleanJackPortName("a2j:Q9m [24] (capture): Q9m MIDI 1"),
-            "Q9m [24] (capture): Q9m MIDI 1");
-  EXPECT_EQ(JackClientOf("a2j:Q9m [24] (capture): Q9m MIDI 1"), "a2j");
-  EXPECT_EQ(CleanJackPortName("no client"), "no client");
-  EXPECT_EQ(JackClientOf("no client"), "");
-}
-
-TEST(OwnPortTest, OwnJackClientsAreTheNameAndTheServersNumberedCopies) {
-  EXPECT_TRUE(IsOwnJackClient("q9m-updater", "q9m-updater"));
-  EXPECT_TRUE(IsOwnJackClient("q9m-updater-01", "q9m-updater"));
-  EXPECT_TRUE(IsOwnJackClient("q9m-updater-12", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("q9m-updater-", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("q9m-updater-peer", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("q9m-updater2", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("q9m", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("Q9m", "q9m-updater"));
-}
 
 TEST(DeviceNameTest, DevicesAreListedByTheirOwnNamesAndIdenticalOnesNumberedInOrder) {
   // Two identical USB devices (clients 24 and 32), a device with two ports, and a program whose
@@ -67,25 +40,6 @@ TEST(DeviceNameTest, TheNumberOfALongNameSurvivesTheCutToARecord) {
   // Names that differ only beyond the record's length are identical in the list.
   EXPECT_EQ(NumberIdenticalNames({longName + "1", longName + "2"})[1],
             std::string(27, 'x') + " (2)");
-}
-
-TEST(JackPortNameTest, BridgedAlsaDevicesGetTheirOwnNamesAndAWarning) {
-  const auto names = [](std::vector<std::string> full) {
-    std::vector<DevicePort> ports;
-    for (const std::string& name : full) ports.push_back(jack::DescribeJackPort(name));
-    std::vector<std::string> listed;
-    for (const ListedPort& port : NameDevicePorts(ports)) listed.push_back(port.name);
-    return listed;
-  };
-  EXPECT_EQ(names({"a2j:USB Audio Device [20] (capture): USB Audio Device MIDI 1",
-                   "a2j:USB Audio Device [24] (capture): USB Audio Device MIDI 1",
-                   "Midi-Bridge:USB Audio Device:(capture_0) USB Audio Device MIDI 1",
-                   "Q9m:Q9m MIDI 1", "a2j:no id (capture): x"}),
-            (std::vector<std::string>{"USB Audio Device", "USB Audio Device (2)",
-                                      "USB Audio Device (3)", "Q9m MIDI 1", "no id (capture): x"}));
-  EXPECT_NE(jack::DescribeJackPort("a2j:Synth [20] (playback): Synth MIDI 1").warning, "");
-  EXPECT_NE(jack::DescribeJackPort("Midi-Bridge:Synth:(playback_0) Synth MIDI 1").warning, "");
-  EXPECT_EQ(jack::DescribeJackPort("Q9m:Q9m MIDI 1").warning, "");
 }
 
 TEST(AlsaPortTest, AddressesAndTheRawDeviceBehindAPort) {

@@ -261,4 +261,9 @@ void JackPeer::UnregisterInput(size_t input) {
   if (port != nullptr) jack_port_unregister(client_, port);
 }
 
+bool JackPeer::AliasInput(size_t input, const std::string& alias) {
+  std::lock_guard lock(mutex_);
+  return jack_port_set_alias(inputs_.at(input).port, alias.c_str()) == 0;
+}
+
 }  // namespace q9m::testing

@@ -71,6 +71,8 @@ class JackPeer {
 
   // The device goes away: the input port leaves the server (and every connection with it).
   void UnregisterInput(size_t input);
+  // Gives input port `input` an alias, as a bridge names the device behind a port.
+  bool AliasInput(size_t input, const std::string& alias);
 
  private:
   JackPeer() = default;
