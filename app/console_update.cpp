@@ -4,6 +4,7 @@
 // and reports its progress. Ctrl-C does what closing the dialog does. The exit statuses are
 // those of app/cli_options.h.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -202,7 +203,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   std::string error;
-  if (!platform::StartRealMidiService("q9m-update-cli", &error)) {
+  // A client name of this process's own: a JACK server fails one of two clients that open under
+  // one name at the same moment, as copies started together by a script would.
+  if (!platform::StartRealMidiService("q9m-update-cli-" + std::to_string(getpid()), &error)) {
     ConsoleReport(ConsoleReport::StyleFor(stdout, options.json), stdout, stderr)
         .NotStarted("no MIDI system: " + error, kExitNotStarted);
     return kExitNotStarted;

@@ -16,7 +16,21 @@ std::string CutForRecord(const std::string& name, size_t reserve) {
   return name.substr(0, Utf8CutLength(name.data(), name.size(), maxChars, maxChars * 4));
 }
 
+// `name` without its trailing "-<digits>" groups.
+std::string WithoutNumbers(std::string name) {
+  for (size_t dash;
+       (dash = name.rfind('-')) != std::string::npos && AllDigits(name, dash + 1, name.size());) {
+    name.erase(dash);
+  }
+  return name;
+}
+
 }  // namespace
+
+bool IsProgramClient(const std::string& client, const std::string& ours) {
+  const std::string base = WithoutNumbers(ours);
+  return !base.empty() && WithoutNumbers(client) == base;
+}
 
 std::vector<ListedPort> NameDevicePorts(const std::vector<DevicePort>& ports) {
   std::map<std::string, int> portsOfDevice;

@@ -30,6 +30,12 @@ std::vector<ListedPort> NameDevicePorts(const std::vector<DevicePort>& ports);
 // the record's length first, with room kept for the number.
 std::vector<std::string> NumberIdenticalNames(const std::vector<std::string>& names);
 
+// True when `client` is a client of any copy of this program, whose client in this copy is
+// `ours`: the two names are equal once every trailing "-<digits>" is taken off each (a copy's
+// number, a process id, the "-NN" that a JACK server adds to a name already taken). So no copy
+// lists another copy's ports as if they were devices.
+bool IsProgramClient(const std::string& client, const std::string& ours);
+
 // True when text[begin, end) is not empty and holds only the digits 0 to 9.
 bool AllDigits(const std::string& text, size_t begin, size_t end);
 

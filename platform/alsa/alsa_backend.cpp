@@ -68,7 +68,7 @@ class AlsaBackend final : public ListedPortBackend {
     std::lock_guard lock(mutex_);
     for (const SeqPort& port : alsa::ListSeqPorts(lister_.get())) {
       if ((port.caps & caps) != caps || (port.caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) continue;
-      if (port.client == clientName_) continue;  // this program's own, in any copy
+      if (IsProgramClient(port.client, clientName_)) continue;  // this program's own, in any copy
       ports.push_back({alsa::FormatSeqAddress(port.address), std::to_string(port.address.client),
                        port.client, port.port});
     }

@@ -39,7 +39,7 @@ class JackBackend final : public ListedPortBackend {
   std::vector<ListedPort> Ports(unsigned long flags) {
     std::vector<jack::JackPortNames> ports;
     for (const std::string& full : client_->MidiPorts(flags)) {
-      if (jack::IsOwnJackClient(jack::JackClientOf(full), client_->Name())) continue;
+      if (IsProgramClient(jack::JackClientOf(full), client_->Name())) continue;
       ports.push_back({full, client_->Aliases(full)});
     }
     return NameDevicePorts(jack::DescribeJackPorts(std::move(ports)));

@@ -19,12 +19,6 @@ std::string CleanJackPortName(const std::string& fullName) {
   return colon == std::string::npos ? fullName : fullName.substr(colon + 1);
 }
 
-bool IsOwnJackClient(const std::string& client, const std::string& ours) {
-  if (client == ours) return true;
-  if (client.size() <= ours.size() + 1 || client.compare(0, ours.size(), ours) != 0) return false;
-  return client[ours.size()] == '-' && AllDigits(client, ours.size() + 1, client.size());
-}
-
 namespace {
 
 constexpr size_t npos = std::string::npos;

@@ -1,5 +1,5 @@
 // Port names on a JACK server: the name a device gives its port, with JACK's "client:" taken
-// off, which clients are this program's own, and the ALSA devices behind the bridges.
+// off, and the ALSA devices behind the bridges.
 //
 // Kept free of libjack so that the rules can be checked without a server.
 #pragma once
@@ -16,10 +16,6 @@ std::string JackClientOf(const std::string& fullName);
 
 // The port's own name, without the "client:" prefix.
 std::string CleanJackPortName(const std::string& fullName);
-
-// True when `client` is a client that this program opened under the name `ours`: the name
-// itself, or the name with the "-NN" that a JACK server appends to make a taken name unique.
-bool IsOwnJackClient(const std::string& client, const std::string& ours);
 
 // A port as the server reports it: its full name and its aliases (jack_port_get_aliases).
 struct JackPortNames {

@@ -19,17 +19,6 @@ TEST(JackPortNameTest, TheClientPrefixIsRemovedUpToTheFirstColon) {
   EXPECT_EQ(JackClientOf("no client"), "");
 }
 
-TEST(OwnPortTest, OwnJackClientsAreTheNameAndTheServersNumberedCopies) {
-  EXPECT_TRUE(IsOwnJackClient("q9m-updater", "q9m-updater"));
-  EXPECT_TRUE(IsOwnJackClient("q9m-updater-01", "q9m-updater"));
-  EXPECT_TRUE(IsOwnJackClient("q9m-updater-12", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("q9m-updater-", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("q9m-updater-peer", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("q9m-updater2", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("q9m", "q9m-updater"));
-  EXPECT_FALSE(IsOwnJackClient("Q9m", "q9m-updater"));
-}
-
 struct BridgeCase {
   const char* bridge;
   std::vector<JackPortNames> ports;  // in the server's order

@@ -42,6 +42,21 @@ TEST(DeviceNameTest, TheNumberOfALongNameSurvivesTheCutToARecord) {
             std::string(27, 'x') + " (2)");
 }
 
+TEST(DeviceNameTest, EveryCopysClientsAreTheProgramsOwnAndNoOneElses) {
+  for (const char* ours : {"q9m-updater", "q9m-updater-2"}) {
+    for (const char* client :
+         {"q9m-updater", "q9m-updater-01", "q9m-updater-2", "q9m-updater-20", "q9m-updater-3-01"}) {
+      EXPECT_TRUE(IsProgramClient(client, ours)) << client << " of " << ours;
+    }
+    for (const char* client : {"q9m-updater-", "q9m-updater-peer", "q9m-updater2", "q9m",
+                               "Q9m-updater", "q9m-update-cli", "USB Audio Device"}) {
+      EXPECT_FALSE(IsProgramClient(client, ours)) << client << " of " << ours;
+    }
+  }
+  EXPECT_TRUE(IsProgramClient("q9m-update-cli-4711-01", "q9m-update-cli-815"));
+  EXPECT_FALSE(IsProgramClient("-2", "-1"));
+}
+
 TEST(AlsaPortTest, AddressesAndTheRawDeviceBehindAPort) {
   EXPECT_EQ(alsa::ParseSeqAddress("24:0"), (alsa::SeqAddress{24, 0}));
   EXPECT_EQ(alsa::FormatSeqAddress({128, 3}), "128:3");
