@@ -104,8 +104,13 @@ bool RawMidiDevice::Write(const uint8_t* bytes, size_t n) {
 }
 
 void RawMidiDevice::Fail(const std::string& what, int error) {
+  // Unplugged, the device fails whichever call comes first: the reader's poll, a read or the
+  // write of a reply.
+  const std::string failure = error == -ENODEV
+                                  ? AlsaError("the device " + name_ + " went away", error)
+                                  : AlsaError(what, error);
   std::lock_guard lock(failureMutex_);
-  if (failure_.empty()) failure_ = AlsaError(what, error);
+  if (failure_.empty()) failure_ = failure;
 }
 
 std::string RawMidiDevice::Failure() const {
