@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,23 @@ MMRESULT FromAlsaError(int error) {
   }
 }
 
+// The kernel driver of a card as its control device names it; empty when it cannot be read.
+std::string CardDriver(int card) {
+  snd_ctl_t* control = nullptr;
+  if (snd_ctl_open(&control, ("hw:" + std::to_string(card)).c_str(), SND_CTL_NONBLOCK) < 0) {
+    return {};
+  }
+  snd_ctl_card_info_t* info = nullptr;
+  snd_ctl_card_info_alloca(&info);
+  std::string driver;
+  if (snd_ctl_card_info(control, info) >= 0) driver = snd_ctl_card_info_get_driver(info);
+  snd_ctl_close(control);
+  return driver;
+}
+
+// snd-usb-audio's name for its cards: its drain waits for the USB packets in flight.
+constexpr const char* kUsbAudioDriver = "USB-Audio";
+
 void UnpackShort(uint32_t packed, uint8_t (&bytes)[3]) {
   bytes[0] = static_cast<uint8_t>(packed);
   bytes[1] = static_cast<uint8_t>(packed >> 8);
@@ -46,9 +64,20 @@ MMRESULT RawMidiOutput::Open() {
     out_ = nullptr;
     return FromAlsaError(result);
   }
+  driverDrains_ = CardDriver(address_.card) == kUsbAudioDriver;
+  return SizeBuffer();
+}
+
+MMRESULT RawMidiOutput::SizeBuffer() {
   snd_rawmidi_params_t* params = nullptr;
   snd_rawmidi_params_alloca(&params);
   if (int r = snd_rawmidi_params_current(out_, params); r < 0) return FromAlsaError(r);
+  if (snd_rawmidi_params_get_buffer_size(params) < kRawOutputBufferBytes) {
+    // A kernel that refuses keeps the buffer it had; a longer message then goes in pieces.
+    snd_rawmidi_params_set_buffer_size(out_, params, kRawOutputBufferBytes);
+    snd_rawmidi_params(out_, params);
+    if (int r = snd_rawmidi_params_current(out_, params); r < 0) return FromAlsaError(r);
+  }
   bufferSize_ = snd_rawmidi_params_get_buffer_size(params);
   return bufferSize_ > 0 ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
 }
@@ -64,34 +93,47 @@ void RawMidiOutput::Close() {
 
 MMRESULT RawMidiOutput::Write(const uint8_t* bytes, size_t n) {
   while (n > 0) {
-    // The kernel takes a program's bytes into the ring before it has copied them (it moves the
-    // write pointer, then copies without its lock: sound/core/rawmidi.c), so a transmitter that
-    // runs meanwhile may send stale bytes of the previous message. So each piece goes into an
-    // empty ring whose transmitter has stopped: it starts only at the trigger after the copy.
-    bool waited = false;
-    if (MMRESULT r = WaitUntilSent(&waited); r != MMSYSERR_NOERROR) return r;
-    // A USB packet that was on its way when the ring ran empty may still call the transmitter
-    // once when it completes; a packet takes at most a millisecond.
-    if (waited) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (MMRESULT r = WaitUntilSent(); r != MMSYSERR_NOERROR) return r;
     const ssize_t written = snd_rawmidi_write(out_, bytes, std::min(n, bufferSize_));
     if (written < 0) return FromAlsaError(static_cast<int>(written));
+    transmitterMayRun_ = true;
     bytes += written;
     n -= static_cast<size_t>(written);
   }
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT RawMidiOutput::WaitUntilSent(bool* waited) {
+MMRESULT RawMidiOutput::WaitUntilSent() {
+  if (MMRESULT r = WaitUntilEmpty(); r != MMSYSERR_NOERROR) return r;
+  if (!transmitterMayRun_) return MMSYSERR_NOERROR;
+  if (driverDrains_) {
+    // With the buffer empty, the kernel's drain goes straight to snd-usb-audio's, which waits
+    // (up to 50 ms) for the USB packets in flight and stops the transmitter under the lock the
+    // transmitter runs under; only the trigger at the end of our next write starts it again.
+    // The drain ignores O_NONBLOCK, but its own wait for the empty buffer ends at once.
+    int result = 0;
+    do {
+      result = snd_rawmidi_drain(out_);
+    } while (result == -EINTR);
+    if (result < 0) return FromAlsaError(result);
+  } else {
+    // A packet that was on its way when the buffer ran empty may still call the transmitter
+    // once when it completes; a packet takes at most a millisecond.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  transmitterMayRun_ = false;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT RawMidiOutput::WaitUntilEmpty() {
   snd_rawmidi_status_t* status = nullptr;
   snd_rawmidi_status_alloca(&status);
-  const size_t size = bufferSize_;
   size_t lastAvail = 0;
   auto lastProgress = Clock::now();
   for (;;) {
     if (int result = snd_rawmidi_status(out_, status); result < 0) return FromAlsaError(result);
     const size_t avail = snd_rawmidi_status_get_avail(status);
-    if (avail >= size) return MMSYSERR_NOERROR;
-    if (waited) *waited = true;
+    if (avail >= bufferSize_) return MMSYSERR_NOERROR;
     if (avail != lastAvail) {
       lastAvail = avail;
       lastProgress = Clock::now();
@@ -106,7 +148,7 @@ MMRESULT RawMidiOutput::WaitUntilSent(bool* waited) {
 MMRESULT RawMidiOutput::SendLong(MIDIHDR* header) {
   if (out_ == nullptr) return MMSYSERR_NODRIVER;
   MMRESULT result = Write(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);
-  if (result == MMSYSERR_NOERROR) result = WaitUntilSent(nullptr);
+  if (result == MMSYSERR_NOERROR) result = WaitUntilSent();
   if (result != MMSYSERR_NOERROR) {
     // Bytes of a message cut short must not reach the device ahead of the next message.
     if (result != MMSYSERR_NODRIVER) snd_rawmidi_drop(out_);

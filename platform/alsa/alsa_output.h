@@ -2,9 +2,10 @@
 // byte has left the kernel's buffers, or failing.
 //
 // The buffers on the way, and what they do when full:
-// - a card's raw MIDI output buffer (4,096 bytes unless set otherwise): a raw MIDI write takes
-//   what fits and waits for the rest; the driver empties it as fast as the device takes bytes
-//   (USB MIDI: as the device acknowledges USB packets);
+// - a card's raw MIDI output buffer (4,096 bytes unless set otherwise; RawMidiOutput asks for
+//   kRawOutputBufferBytes): a raw MIDI write takes what fits and waits for the rest; the driver
+//   empties it as fast as the device takes bytes (USB MIDI: as the device acknowledges USB
+//   packets, up to 7 of them in flight);
 // - on the sequencer, snd-seq-midi copies each event at once into that same buffer and drops an
 //   event that does not fit, telling nobody but the kernel log ("MIDI output buffer overrun");
 // - VirMIDI hands each event to the input buffer of whoever reads its raw device, and drops
@@ -26,8 +27,19 @@ namespace q9m::platform::alsa {
 // How long a send may wait while the device takes no byte before it fails.
 inline constexpr std::chrono::milliseconds kStallTimeout{1000};
 
+// The raw MIDI output buffer asked for: larger than any message the updater sends (a write
+// block is 4,700 bytes), so that each message goes into the buffer with one write.
+inline constexpr size_t kRawOutputBufferBytes = 16384;
+
 // A card's raw MIDI output substream, opened by this program alone. Nothing is written that
 // the buffer has no room for, so no byte is ever dropped on the way.
+//
+// The kernel takes a write's bytes into the ring before it has copied them: it moves the write
+// pointer, drops its lock and copies from the program (snd_rawmidi_kernel_write1). A driver's
+// transmitter that runs meanwhile sends whatever the ring held there before, stale bytes of an
+// earlier message. The transmitter is started again only at the end of that write, so every
+// write goes into an empty ring whose transmitter has stopped: with snd-usb-audio, a drain
+// waits for the USB packets still in flight and stops it for sure; other drivers get a pause.
 class RawMidiOutput final : public OutputConnection {
  public:
   explicit RawMidiOutput(RawMidiAddress address) : address_(address) {}
@@ -41,15 +53,24 @@ class RawMidiOutput final : public OutputConnection {
   void Close() override;
 
  private:
-  // Writes all `n` bytes, a buffer's worth at a time, each into the empty buffer.
+  // Asks for kRawOutputBufferBytes; keeps the buffer the kernel gave when it refuses.
+  MMRESULT SizeBuffer();
+  // Writes all `n` bytes, a buffer's worth at a time, each into the empty, stopped buffer.
   MMRESULT Write(const uint8_t* bytes, size_t n);
-  // Waits until the driver has taken every byte from the buffer; *waited (if given) is set when
-  // there were bytes to wait for.
-  MMRESULT WaitUntilSent(bool* waited);
+  // Waits until the driver has taken every byte from the buffer and sent it on, and its
+  // transmitter has stopped.
+  MMRESULT WaitUntilSent();
+  // Waits until the buffer is empty; fails when the device takes no byte for kStallTimeout.
+  MMRESULT WaitUntilEmpty();
 
   const RawMidiAddress address_;
   snd_rawmidi_t* out_ = nullptr;
   size_t bufferSize_ = 0;
+  // The driver's drain waits only for what is in flight (snd-usb-audio); the kernel's drain for
+  // a driver without one sleeps 50 ms, too long to pay for every message.
+  bool driverDrains_ = false;
+  // Bytes were written since the transmitter was last seen stopped.
+  bool transmitterMayRun_ = true;
 };
 
 // A port of a sequencer client of this program's own, subscribed to the destination. A message
