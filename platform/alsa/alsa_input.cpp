@@ -76,6 +76,11 @@ MMRESULT RawMidiInput::Open() {
     snd_rawmidi_params_set_avail_min(in_, params, 1);
     snd_rawmidi_params(in_, params);
   }
+  // snd-usb-audio drops what the device sends until the input is triggered, which a poll or a
+  // read does (and new parameters undo); the reader thread's first poll may come after the
+  // device's first reply, so the input is started here.
+  std::vector<pollfd> fds = Descriptors();
+  poll(fds.data(), fds.size(), 0);
   return StartThread();
 }
 
