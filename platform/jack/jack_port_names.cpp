@@ -220,7 +220,9 @@ std::vector<DevicePort> DescribeJackPorts(std::vector<JackPortNames> ports) {
     DevicePort port = DescribeJackPort(names);
     // Where names carry no device number, the n-th port of a device's name and a port's name
     // belongs to the n-th of the identical devices.
-    port.deviceId += "#" + std::to_string(++seen[port.deviceId + '\n' + port.port]);
+    const int nth = ++seen[port.deviceId + '\n' + port.port];
+    port.deviceId += '#';
+    port.deviceId += std::to_string(nth);
     described.push_back(std::move(port));
   }
   return described;
