@@ -177,14 +177,17 @@ bool JackClient::Connected(const std::string& source, const std::string& destina
   return false;
 }
 
-bool JackClient::AwaitConnection() const {
+MMRESULT JackClient::Link(const std::string& source, const std::string& destination,
+                          const std::string& peer) {
+  if (!Connect(source, destination))
+    return PortExists(peer) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
   const uint64_t target = cycles_.load(std::memory_order_acquire) + kCyclesUntilConnected;
   const auto deadline = Clock::now() + kSendTimeout;
   while (cycles_.load(std::memory_order_acquire) < target) {
-    if (!Alive() || Clock::now() >= deadline) return false;
+    if (!Alive() || Clock::now() >= deadline) return MIDIERR_NOTREADY;
     AwaitNextLook();
   }
-  return true;
+  return MMSYSERR_NOERROR;
 }
 
 size_t JackClient::MaxMessageBytes() const {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/input_pump.h"
+#include "platform/midi_types.h"
 
 typedef struct _jack_client jack_client_t;
 typedef struct _jack_port jack_port_t;
@@ -49,7 +50,6 @@ class JackChannel {
  public:
   enum State : uint32_t { kFree, kOpen, kClosing, kClosed };
 
-  jack_port_t* Port() const { return port_; }
   const std::string& FullName() const { return fullName_; }
 
  protected:
@@ -101,8 +101,7 @@ class JackClient {
   JackClient(const JackClient&) = delete;
   JackClient& operator=(const JackClient&) = delete;
 
-  // The name given when opening: ports of clients under it (or under it with the "-NN" that a
-  // server adds to a taken name) are this program's own.
+  // The name given when opening (the server adds "-NN" when it is taken).
   const std::string& Name() const { return name_; }
   // False once the server has shut down or thrown the client out.
   bool Alive() const { return alive_.load(std::memory_order_acquire); }
@@ -113,12 +112,12 @@ class JackClient {
   // The port's aliases, which a bridge may use to say which device the port belongs to.
   std::vector<std::string> Aliases(const std::string& fullName) const;
   bool PortExists(const std::string& fullName) const;
-  bool Connect(const std::string& source, const std::string& destination);
   // True when both ports exist and `source` feeds `destination`.
   bool Connected(const std::string& source, const std::string& destination) const;
-  // Waits until a connection made just now carries messages; false when the server stops or
-  // that takes longer than kSendTimeout.
-  bool AwaitConnection() const;
+  // Connects `source` to `destination`, one of them our port and the other `peer`, and waits
+  // until the connection carries messages: MMSYSERR_BADDEVICEID when the peer has gone,
+  // MIDIERR_NOTREADY when the server does not take the connection up within kSendTimeout.
+  MMRESULT Link(const std::string& source, const std::string& destination, const std::string& peer);
 
   // The longest message that fits into one cycle's port buffer as one event.
   size_t MaxMessageBytes() const;
@@ -138,10 +137,10 @@ class JackClient {
   JackClient() = default;
   static int OnProcess(uint32_t frames, void* self);
   static void OnShutdown(void* self);
+  bool Connect(const std::string& source, const std::string& destination);
   template <typename Channel>
   Channel* OpenChannel(std::array<Channel, kChannels>& channels, unsigned long flags,
                        const char* kind);
-  bool Activated();
 
   std::string name_;
   jack_client_t* client_ = nullptr;

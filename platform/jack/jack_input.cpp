@@ -5,10 +5,7 @@ namespace q9m::platform::jack {
 MMRESULT JackInputSource::Open() {
   channel_ = client_->OpenInput(pump_);
   if (channel_ == nullptr) return MMSYSERR_ERROR;
-  if (!client_->Connect(source_, channel_->FullName())) {
-    return client_->PortExists(source_) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
-  }
-  return client_->AwaitConnection() ? MMSYSERR_NOERROR : MIDIERR_NOTREADY;
+  return client_->Link(source_, channel_->FullName(), source_);
 }
 
 void JackInputSource::Close() {

@@ -5,10 +5,7 @@ namespace q9m::platform::jack {
 MMRESULT JackOutputConnection::Open() {
   channel_ = client_->OpenOutput();
   if (channel_ == nullptr) return MMSYSERR_ERROR;
-  if (!client_->Connect(channel_->FullName(), destination_)) {
-    return client_->PortExists(destination_) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
-  }
-  return client_->AwaitConnection() ? MMSYSERR_NOERROR : MIDIERR_NOTREADY;
+  return client_->Link(channel_->FullName(), destination_, destination_);
 }
 
 MMRESULT JackOutputConnection::SendLong(MIDIHDR* header) {
