@@ -37,6 +37,7 @@ cleanup() {
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
 }
 trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/await_line.sh"
 
 fail() {
   echo "FAILED: $*"
@@ -175,12 +176,7 @@ unplug)
     >"$work/dialog.log" 2>&1 &
   dialog_pid=$!
   pids+=("$dialog_pid")
-  deadline=$((SECONDS + 30))
-  until grep -q "^Ports:" "$work/dialog.log"; do
-    kill -0 "$dialog_pid" 2>/dev/null || { cat "$work/dialog.log"; fail "the dialog ended early"; }
-    [ $SECONDS -lt $deadline ] || fail "the dialog showed no port lists within 30 s"
-    sleep 0.2
-  done
+  await_line "$work/dialog.log" "^Ports:" "$dialog_pid" 30 "the dialog's port lists"
   "$gadget" plug 0
   start_device 0
   touch "$work/plugged-in"

@@ -12,6 +12,7 @@ mkdir -p "$work/runtime"
 chmod 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"
 source "$(dirname "${BASH_SOURCE[0]}")/private_jack.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/await_line.sh"
 
 fail() {
   echo "FAILED: $*"
@@ -34,12 +35,7 @@ start_device "$work/devsim-1.log"
 "$cli" --timeout 600 >"$work/cli.log" 2>&1 &
 cli_pid=$!
 pids+=($cli_pid)
-deadline=$((SECONDS + 120))
-until grep -q "writing image" "$work/cli.log"; do
-  kill -0 "$cli_pid" 2>/dev/null || { cat "$work/cli.log"; fail "q9m-update-cli ended early"; }
-  [ $SECONDS -lt $deadline ] || fail "no image was being written within 120 s"
-  sleep 0.2
-done
+await_line "$work/cli.log" "writing image" "$cli_pid" 120 "q9m-update-cli writing an image"
 kill -9 "$devsim_pid"
 gone=$SECONDS
 status=0
@@ -60,23 +56,14 @@ pids+=($dialog_pid)
 # The erases are done within a second or two; by then the dialog writes the first image.
 sleep 4
 kill -9 "$devsim_pid"
-deadline=$((SECONDS + 90))
-until grep -q "^Ports:" "$work/dialog.log"; do
-  kill -0 "$dialog_pid" 2>/dev/null || { cat "$work/dialog.log"; fail "the dialog ended early"; }
-  [ $SECONDS -lt $deadline ] || { cat "$work/dialog.log"; fail "the dialog reported no failure"; }
-  sleep 0.2
-done
+# After a failed run, autorun prints the port lists and waits for the device to come back.
+await_line "$work/dialog.log" "^Ports:" "$dialog_pid" 90 "the dialog reporting the failure"
 start_device "$work/devsim-3.log"
 touch "$work/back"
 # Once the second run has ended the window closes, and its close must end the program at once.
-deadline=$((SECONDS + 120))
-until grep -q "Version update completed.\|^Time out error.*" <(sed -n '/^Rescanned/,$p' "$work/dialog.log"); do
-  kill -0 "$dialog_pid" 2>/dev/null || break
-  [ $SECONDS -lt $deadline ] || { cat "$work/dialog.log"; fail "the second run did not end"; }
-  sleep 0.2
-done
-for _ in $(seq 50); do kill -0 "$dialog_pid" 2>/dev/null || break; sleep 0.2; done
-kill -0 "$dialog_pid" 2>/dev/null && { cat "$work/dialog.log"; fail "the program did not end within 10 s of its last run"; }
+await_line "$work/dialog.log" "Version update completed." "$dialog_pid" 120 "the second run"
+await_end 100 "$dialog_pid"
+any_running "$dialog_pid" && { cat "$work/dialog.log"; fail "the program did not end within 10 s of its last run"; }
 status=0
 wait "$dialog_pid" || status=$?
 cat "$work/dialog.log"
