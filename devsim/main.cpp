@@ -87,16 +87,31 @@ bool CompiledWith(RtMidi::Api api) {
   return false;
 }
 
-// True when a JACK server answers; RtMidi's JACK ports need one, and without one fail late.
-bool JackServerRunning() {
-  jack_status_t status;
-  jack_client_t* client = jack_client_open("q9m-devsim-probe", JackNoStartServer, &status);
-  if (client == nullptr) return false;
-  jack_client_close(client);
-  return true;
-}
+// A JACK client that stays open for the device's whole life, opened first to learn whether a
+// JACK server answers: RtMidi's JACK ports need one, and without one fail late.
+//
+// It is not closed until the device ends because of how jackd hands out client numbers. The
+// clients of one process share libjack's table of wake-up objects, indexed by client number.
+// RtMidi opens two clients here. When another client of the server closes while this process
+// opens its second one, that number may go to the new client, while the first client's thread
+// still applies the old owner's removal or arrival to the shared entry; the new client then
+// waits on the wrong object and is never run again (seen under load: "was not finished, state
+// = Triggered" every period, and the updater's connection to that port never carried).
+// So a device closes no client while it or another device starts, and the test scripts start
+// one device at a time. The name is this process's own: jackd lets two clients that open under
+// one name at the same moment both have it.
+struct JackProbe {
+  jack_client_t* client = nullptr;
+  JackProbe() = default;
+  JackProbe(const JackProbe&) = delete;
+  JackProbe& operator=(const JackProbe&) = delete;
+  ~JackProbe() {
+    if (client != nullptr) jack_client_close(client);
+  }
+};
 
 struct Ports {
+  std::unique_ptr<JackProbe> jack;  // declared first, so it closes after RtMidi's clients
   std::unique_ptr<RtMidiIn> in;
   std::unique_ptr<RtMidiOut> out;
   const char* system = "";
@@ -125,7 +140,10 @@ Ports OpenPorts(const CommandLine& line) {
       throw RtMidiError("neither the ALSA sequencer nor JACK can be used",
                         RtMidiError::NO_DEVICES_FOUND);
     }
-    if (!JackServerRunning()) {
+    ports.jack = std::make_unique<JackProbe>();
+    const std::string probeName = "q9m-devsim-" + std::to_string(getpid());
+    ports.jack->client = jack_client_open(probeName.c_str(), JackNoStartServer, nullptr);
+    if (ports.jack->client == nullptr) {
       throw RtMidiError("the ALSA sequencer cannot be opened and no JACK server is running",
                         RtMidiError::NO_DEVICES_FOUND);
     }

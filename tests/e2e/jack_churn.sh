@@ -34,14 +34,9 @@ for round in $(seq "$rounds"); do
   mkdir -p "$dir"
   devsims=()
   for n in $(seq "$count"); do
-    "$devsim" --timeout 600 --port "$(port_name "$n")" --client-suffix "-$round-$n" \
-      >"$dir/devsim-$n.log" 2>&1 &
-    devsims+=($!)
-    pids+=($!)
-  done
-  for _ in $(seq 300); do
-    [ "$(jack_lsp 2>/dev/null | grep -c "USB Audio Device")" -ge $((2 * count)) ] && break
-    sleep 0.1
+    start_devsim "$devsim" "$dir/devsim-$n.log" --timeout 600 --port "$(port_name "$n")" \
+      --client-suffix "-$round-$n"
+    devsims+=("$devsim_pid")
   done
 
   copies=()

@@ -8,12 +8,7 @@ devsim=$1 cli=$2 work=$3
 mkdir -p "$work"
 source "$(dirname "${BASH_SOURCE[0]}")/private_jack.sh"
 
-"$devsim" --timeout 120 >"$work/devsim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  [ "$(jack_lsp 2>/dev/null | grep -c "USB Audio Device")" -ge 2 ] && break
-  sleep 0.1
-done
+start_devsim "$devsim" "$work/devsim.log" --timeout 120
 
 "$cli" --json >"$work/cli.jsonl" 2>"$work/cli.err" &
 cli_pid=$!

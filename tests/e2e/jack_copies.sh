@@ -19,15 +19,9 @@ port_name() { if [ "$1" -eq 1 ]; then echo "USB Audio Device"; else echo "USB Au
 
 devsim_pids=()
 for n in $(seq "$count"); do
-  "$devsim" --exit-after-end --timeout 900 --port "$(port_name "$n")" --client-suffix "-$n" \
-    --json "$work/report-$n.json" >"$work/devsim-$n.log" 2>&1 &
-  devsim_pids+=($!)
-  pids+=($!)
-done
-# Every device's two ports are up before any copy lists the ports.
-for _ in $(seq 300); do
-  [ "$(jack_lsp 2>/dev/null | grep -c "USB Audio Device")" -ge $((2 * count)) ] && break
-  sleep 0.1
+  start_devsim "$devsim" "$work/devsim-$n.log" --exit-after-end --timeout 900 \
+    --port "$(port_name "$n")" --client-suffix "-$n" --json "$work/report-$n.json"
+  devsim_pids+=("$devsim_pid")
 done
 
 start=$(date +%s.%N)

@@ -12,26 +12,8 @@ mkdir -p "$work/runtime"
 chmod 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"
 source "$(dirname "${BASH_SOURCE[0]}")/private_jack.sh"
-source "$(dirname "${BASH_SOURCE[0]}")/../support/await_line.sh"
 
-fail() {
-  echo "FAILED: $*"
-  exit 1
-}
-
-# start_device LOG: q9m-devsim on the server; returns once its ports are there.
-start_device() {
-  "$devsim" --exit-after-end --timeout 600 >"$1" 2>&1 &
-  devsim_pid=$!
-  pids+=($devsim_pid)
-  for _ in $(seq 100); do
-    jack_lsp 2>/dev/null | grep -q "USB Audio Device" && return 0
-    sleep 0.1
-  done
-  fail "q9m-devsim's ports did not appear"
-}
-
-start_device "$work/devsim-1.log"
+start_devsim "$devsim" "$work/devsim-1.log" --exit-after-end --timeout 600
 "$cli" --timeout 600 >"$work/cli.log" 2>&1 &
 cli_pid=$!
 pids+=($cli_pid)
@@ -48,7 +30,7 @@ grep -q "Time out error(2)" "$work/cli.log" || fail "expected \"Time out error(2
 # 32 sends of a block, each waiting 1,000 ms, with 100 ms between them: about 35 s.
 [ $took -le 60 ] || fail "took $took s to give up"
 
-start_device "$work/devsim-2.log"
+start_devsim "$devsim" "$work/devsim-2.log" --exit-after-end --timeout 600
 QT_QPA_PLATFORM=offscreen Q9M_UPDATER_AUTORUN=1 \
   Q9M_UPDATER_AUTORUN_AGAIN_WHEN="$work/back" "$updater" >"$work/dialog.log" 2>&1 &
 dialog_pid=$!
@@ -58,7 +40,7 @@ sleep 4
 kill -9 "$devsim_pid"
 # After a failed run, autorun prints the port lists and waits for the device to come back.
 await_line "$work/dialog.log" "^Ports:" "$dialog_pid" 90 "the dialog reporting the failure"
-start_device "$work/devsim-3.log"
+start_devsim "$devsim" "$work/devsim-3.log" --exit-after-end --timeout 600
 touch "$work/back"
 # Once the second run has ended the window closes, and its close must end the program at once.
 await_line "$work/dialog.log" "Version update completed." "$dialog_pid" 120 "the second run"

@@ -9,13 +9,8 @@ shift 3
 mkdir -p "$work"
 source "$(dirname "${BASH_SOURCE[0]}")/private_jack.sh"
 
-"$devsim" --exit-after-end --timeout 600 --json "$work/report.json" "$@" >"$work/devsim.log" 2>&1 &
-devsim_pid=$!
-pids+=($devsim_pid)
-for _ in $(seq 100); do
-  jack_lsp 2>/dev/null | grep -q "USB Audio Device" && break
-  sleep 0.1
-done
+start_devsim "$devsim" "$work/devsim.log" --exit-after-end --timeout 600 \
+  --json "$work/report.json" "$@"
 
 updater_status=0
 "$updater" --timeout 600 >"$work/updater.log" 2>&1 || updater_status=$?

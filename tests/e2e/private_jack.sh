@@ -1,6 +1,7 @@
 # Sourced by the end-to-end scripts: starts a private JACK server (dummy driver, period 256)
 # whose log goes to $work/jackd.log, and on exit stops every process whose id is in `pids`
-# (politely first; what still runs after 5 s is killed).
+# (politely first; what still runs after 5 s is killed); a failing script ends with a summary
+# of the server's log.
 export JACK_DEFAULT_SERVER="q9m-e2e-$$"
 export JACK_NO_AUDIO_RESERVATION=1
 
@@ -28,8 +29,40 @@ stop_processes() {
   for pid in "$@"; do kill -9 "$pid" 2>/dev/null || true; done
   for pid in "$@"; do wait "$pid" 2>/dev/null || true; done
 }
-cleanup() { stop_processes "${pids[@]}"; }
+# jackd_log_summary: the server's log, each distinct line once, in order, with its count: a
+# client that stops answering repeats one line every period.
+jackd_log_summary() {
+  echo "--- jackd log (count, line)"
+  awk 'NF { if (!seen[$0]++) order[++n] = $0 } END { for (i = 1; i <= n; i++) print seen[order[i]], order[i] }' \
+    "$work/jackd.log"
+}
+# On a failure, the server's side of it too.
+cleanup() {
+  local status=$?
+  stop_processes "${pids[@]}"
+  if [ "$status" -ne 0 ]; then jackd_log_summary; fi
+}
 trap cleanup EXIT
+
+source "$(dirname "${BASH_SOURCE[0]}")/../support/await_line.sh"
+# A script may define its own.
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+
+# start_devsim DEVSIM LOG ARGS...: starts q9m-devsim with ARGS, its output to LOG, and returns
+# once its ports are open, with its id in devsim_pid. Devices start one after the other, and
+# nothing polls the server meanwhile: a client that closes while a device opens its two
+# clients can leave one of them never run by jackd (see q9m-devsim's JackProbe).
+start_devsim() {
+  local program=$1 log=$2
+  shift 2
+  "$program" "$@" >"$log" 2>&1 &
+  devsim_pid=$!
+  pids+=($devsim_pid)
+  await_line "$log" "listening on" "$devsim_pid" 30 "q9m-devsim opening its ports"
+}
 
 jackd -n "$JACK_DEFAULT_SERVER" -d dummy -p 256 >"$work/jackd.log" 2>&1 &
 pids+=($!)

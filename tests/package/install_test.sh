@@ -62,13 +62,7 @@ export Q9M_ALLOW_STAND_IN_IMAGES=1 XDG_RUNTIME_DIR="$work/runtime"
 run_against_devsim() {
   local name=$1 devsim_pid status=0 verdict=0
   shift
-  /usr/bin/q9m-devsim --exit-after-end --timeout 600 >"$work/devsim-$name.log" 2>&1 &
-  devsim_pid=$!
-  pids+=($devsim_pid)
-  for _ in $(seq 100); do
-    [ "$(jack_lsp 2>/dev/null | grep -c "USB Audio Device")" -ge 2 ] && break
-    sleep 0.1
-  done
+  start_devsim /usr/bin/q9m-devsim "$work/devsim-$name.log" --exit-after-end --timeout 600
   "$@" >"$work/$name.log" 2>&1 || status=$?
   wait "$devsim_pid" || verdict=$?
   if [ $status -ne 0 ] || [ $verdict -ne 0 ] || ! grep -q "Version update completed." "$work/$name.log"; then
