@@ -213,20 +213,21 @@ class MinimalHost {
 };
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
 
-// Waits until q9m-devsim's ports are on the server.
+// Waits until q9m-devsim's ports are on the server. One client looks, and closes only once the
+// device's ports are open: a client that closes while q9m-devsim opens its two clients can
+// leave one of them never run by the server.
 bool WaitForDevice() {
-  for (int i = 0; i < 100; ++i) {
-    jack_client_t* probe = jack_client_open("q9m-bench-probe", JackNoStartServer, nullptr);
-    if (probe != nullptr) {
-      const char** names = jack_get_ports(probe, kDevicePort, JACK_DEFAULT_MIDI_TYPE, 0);
-      const bool there = names != nullptr && names[0] != nullptr && names[1] != nullptr;
-      if (names != nullptr) jack_free(names);
-      jack_client_close(probe);
-      if (there) return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  jack_client_t* probe = jack_client_open("q9m-bench-probe", JackNoStartServer, nullptr);
+  if (probe == nullptr) return false;
+  bool there = false;
+  for (int i = 0; i < 100 && !there; ++i) {
+    const char** names = jack_get_ports(probe, kDevicePort, JACK_DEFAULT_MIDI_TYPE, 0);
+    there = names != nullptr && names[0] != nullptr && names[1] != nullptr;
+    if (names != nullptr) jack_free(names);
+    if (!there) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  return false;
+  jack_client_close(probe);
+  return there;
 }
 
 // One whole update: its seconds (negative when it did not complete) and the blocks that the
