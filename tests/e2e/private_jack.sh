@@ -45,7 +45,7 @@ cleanup() {
 trap cleanup EXIT
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/await_line.sh"
-# A script may define its own.
+# fail MESSAGE: ends the script as failed; await_line calls it.
 fail() {
   echo "FAILED: $*"
   exit 1
