@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <thread>
 
 #include "platform/jack/jack_backend.h"
@@ -183,11 +184,16 @@ MMRESULT JackClient::Link(const std::string& source, const std::string& destinat
     return PortExists(peer) ? MMSYSERR_ERROR : MMSYSERR_BADDEVICEID;
   const uint64_t target = cycles_.load(std::memory_order_acquire) + kCyclesUntilConnected;
   const auto deadline = Clock::now() + kSendTimeout;
-  while (cycles_.load(std::memory_order_acquire) < target) {
+  // Our cycle count when the running graph was first seen to hold the connection: every cycle
+  // of ours counted after it began with that graph.
+  std::optional<uint64_t> seenAt;
+  for (;;) {
+    const uint64_t cycles = cycles_.load(std::memory_order_acquire);
+    if (seenAt && cycles > *seenAt && cycles >= target) return MMSYSERR_NOERROR;
     if (!Alive() || Clock::now() >= deadline) return MIDIERR_NOTREADY;
+    if (!seenAt && Connected(source, destination)) seenAt = cycles_.load(std::memory_order_acquire);
     AwaitNextLook();
   }
-  return MMSYSERR_NOERROR;
 }
 
 size_t JackClient::MaxMessageBytes() const {

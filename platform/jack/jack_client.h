@@ -38,7 +38,9 @@ inline constexpr size_t kMidiEventRecordBytes = 16;
 
 // The server writes a new connection into the graph that a later cycle starts with: the cycle
 // running when it was made, and the next, which may have started in parallel, may still run
-// without it. From the third on, a message leaves through it.
+// without it. From the third on, a message leaves through it, provided the server has switched
+// to that graph: a server whose clients are late keeps running the old graph, for up to its
+// client time-out, so the connection must also be seen in the graph being run.
 inline constexpr uint64_t kCyclesUntilConnected = 3;
 
 // A port of the client as its process callback sees it. A channel lives as long as the client,
@@ -112,7 +114,8 @@ class JackClient {
   // The port's aliases, which a bridge may use to say which device the port belongs to.
   std::vector<std::string> Aliases(const std::string& fullName) const;
   bool PortExists(const std::string& fullName) const;
-  // True when both ports exist and `source` feeds `destination`.
+  // True when both ports exist and `source` feeds `destination` in the graph that the server
+  // runs (jackd answers from that graph, not from the one still to be switched to).
   bool Connected(const std::string& source, const std::string& destination) const;
   // Connects `source` to `destination`, one of them our port and the other `peer`, and waits
   // until the connection carries messages: MMSYSERR_BADDEVICEID when the peer has gone,
