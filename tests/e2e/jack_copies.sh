@@ -12,6 +12,11 @@ mkdir -p "$work"
 rm -f "$work"/devsim-* "$work"/updater-* "$work"/time-* "$work"/memory-* "$work"/report-*
 mkdir -p "$work/runtime"
 chmod 700 "$work/runtime"
+# Periods of 512 frames (10.7 ms): while the copies start together, this 2-core machine's
+# scheduler stalls for up to 9 ms were seen. At 256 frames such a stall makes clients miss a
+# cycle, and JACK then loses the MIDI events of that cycle: an identity or erase reply, which
+# the protocol does not ask for again. That is JACK's behaviour, not what this test is about.
+jack_period=512
 source "$(dirname "${BASH_SOURCE[0]}")/private_jack.sh"
 # The instance numbers of these copies are theirs alone, apart from any copy the user runs.
 export XDG_RUNTIME_DIR="$work/runtime"

@@ -1,4 +1,5 @@
-# Sourced by the end-to-end scripts: starts a private JACK server (dummy driver, period 256)
+# Sourced by the end-to-end scripts: starts a private JACK server (dummy driver, period
+# $jack_period frames, 256 unless the script set it)
 # whose log goes to $work/jackd.log, and on exit stops every process whose id is in `pids`
 # (politely first; what still runs after 5 s is killed); a failing script ends with a summary
 # of the server's log.
@@ -64,7 +65,7 @@ start_devsim() {
   await_line "$log" "listening on" "$devsim_pid" 30 "q9m-devsim opening its ports"
 }
 
-jackd -n "$JACK_DEFAULT_SERVER" -d dummy -p 256 >"$work/jackd.log" 2>&1 &
+jackd -n "$JACK_DEFAULT_SERVER" -d dummy -p "${jack_period:-256}" >"$work/jackd.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
   jack_lsp >/dev/null 2>&1 && break
