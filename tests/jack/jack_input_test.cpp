@@ -138,17 +138,22 @@ TEST_F(JackInputTest, ShortAndRealTimeBytesDoNotBreakSystemExclusive) {
   EXPECT_THAT(collector_.Messages(), ElementsAreArray({first, second}));
 }
 
-// Counts Receive calls and tells whether one is running; each call takes a while, so that a
-// close can come while one is in progress.
+// Counts Receive calls and tells whether one is running. A call lasts until the test has begun
+// to close, and a while longer, so that the close meets it in progress: the pump may hand over
+// all 40 messages in one call.
 class SlowReceiver final : public InputReceiver {
  public:
   void Receive(const uint8_t*, size_t) override {
     inside_ = true;
+    const auto giveUp = Clock::now() + std::chrono::seconds(2);
+    while (!closing_ && Clock::now() < giveUp)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ++calls_;
     inside_ = false;
   }
   std::atomic<bool> inside_{false};
+  std::atomic<bool> closing_{false};
   std::atomic<int> calls_{0};
 };
 
@@ -167,6 +172,7 @@ TEST_F(JackInputTest, NoDeliveryRunsOnceASourceIsClosed) {
       std::this_thread::yield();
     }
     ASSERT_TRUE(receiver.inside_);
+    receiver.closing_ = true;
     source->Close();
     EXPECT_FALSE(receiver.inside_);
     const int calls = receiver.calls_;

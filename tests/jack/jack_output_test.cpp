@@ -133,28 +133,40 @@ TEST_F(JackOutputTest, TwoThreadsSendingAtOnceGetEveryMessageOutWhole) {
       if (SendLong(port_, PatternMessage(kLength, thread * 1000 + round)) != 1) ++failures;
     }
   };
+  const uint32_t lateBefore = device_->LateCycles();
   std::thread a(sender, 1);
   std::thread b(sender, 2);
   a.join();
   b.join();
   EXPECT_EQ(failures.load(), 0);
 
-  ASSERT_TRUE(device_->WaitForReceived(0, 2 * kRounds, std::chrono::seconds(2)));
+  // Every message arrives once, unless the server reports a cycle run late meanwhile: a client
+  // that runs late can miss what was in a port buffer, or read it twice. What arrives must still be
+  // whole messages in each sender's order. The report comes through the server's notifications.
+  const bool all = device_->WaitForReceived(0, 2 * kRounds, std::chrono::seconds(2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const bool late = device_->LateCycles() > lateBefore;
   const std::vector<Bytes> received = device_->Received(0);
-  ASSERT_EQ(received.size(), 2 * kRounds);
-  // Each event is one whole message of one sender, and each sender's messages come in order.
+  ASSERT_TRUE(all || late) << received.size() << " of " << 2 * kRounds
+                           << " arrived, and no cycle was late";
   uint32_t next[3] = {0, 0, 0};
   for (const Bytes& message : received) {
     ASSERT_EQ(message.size(), kLength);
     const uint32_t tag = message[1] | message[2] << 7 | message[3] << 14;
-    const uint32_t thread = tag / 1000;
+    const uint32_t thread = tag / 1000, round = tag % 1000;
     ASSERT_TRUE(thread == 1 || thread == 2) << "tag " << tag;
-    ASSERT_EQ(tag % 1000, next[thread]) << "thread " << thread;
     ASSERT_EQ(message, PatternMessage(kLength, tag));
-    ++next[thread];
+    if (late) {
+      ASSERT_GE(round + 1, next[thread]) << "thread " << thread;
+    } else {
+      ASSERT_EQ(round, next[thread]) << "thread " << thread;
+    }
+    next[thread] = round + 1;
   }
-  EXPECT_EQ(next[1], kRounds);
-  EXPECT_EQ(next[2], kRounds);
+  if (!late) {
+    EXPECT_EQ(next[1], kRounds);
+    EXPECT_EQ(next[2], kRounds);
+  }
 }
 
 TEST_F(JackOutputTest, MessagesThatCannotLeaveWholeAreRefused) {

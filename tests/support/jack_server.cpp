@@ -161,6 +161,7 @@ std::unique_ptr<JackPeer> JackPeer::Open(const std::string& clientName,
   // One event per buffer at most this size; leave room for the buffer's own records.
   peer->maxEventBytes_ = jack_port_type_get_buffer_size(peer->client_, JACK_DEFAULT_MIDI_TYPE) - 64;
   jack_set_process_callback(peer->client_, &JackPeer::OnProcess, peer.get());
+  jack_set_xrun_callback(peer->client_, &JackPeer::OnLateCycle, peer.get());
   if (jack_activate(peer->client_) != 0) {
     if (error) *error = "cannot activate JACK client " + clientName;
     return nullptr;
@@ -186,6 +187,11 @@ std::vector<std::string> JackPeer::AllMidiPorts() const {
 
 int JackPeer::OnProcess(uint32_t frames, void* self) {
   static_cast<JackPeer*>(self)->Process(frames);
+  return 0;
+}
+
+int JackPeer::OnLateCycle(void* self) {
+  static_cast<JackPeer*>(self)->lateCycles_.fetch_add(1, std::memory_order_acq_rel);
   return 0;
 }
 

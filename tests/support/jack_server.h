@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -74,9 +75,14 @@ class JackPeer {
   // Gives input port `input` an alias, as a bridge names the device behind a port.
   bool AliasInput(size_t input, const std::string& alias);
 
+  // Late cycles that the server has reported since the peer opened. A port buffer lives for
+  // one cycle, so a client that runs a cycle late can miss what another wrote into it.
+  uint32_t LateCycles() const { return lateCycles_.load(std::memory_order_acquire); }
+
  private:
   JackPeer() = default;
   static int OnProcess(uint32_t frames, void* self);
+  static int OnLateCycle(void* self);
   void Process(uint32_t frames);
 
   struct Input {
@@ -94,6 +100,7 @@ class JackPeer {
   std::vector<Input> inputs_;
   std::vector<Output> outputs_;
   size_t maxEventBytes_ = 0;
+  std::atomic<uint32_t> lateCycles_{0};
 };
 
 }  // namespace q9m::testing
