@@ -100,18 +100,13 @@ bool CompiledWith(RtMidi::Api api) {
 // So a device closes no client while it or another device starts, and the test scripts start
 // one device at a time. The name is this process's own: jackd lets two clients that open under
 // one name at the same moment both have it.
-struct JackProbe {
-  jack_client_t* client = nullptr;
-  JackProbe() = default;
-  JackProbe(const JackProbe&) = delete;
-  JackProbe& operator=(const JackProbe&) = delete;
-  ~JackProbe() {
-    if (client != nullptr) jack_client_close(client);
-  }
+struct CloseJackClient {
+  void operator()(jack_client_t* client) const { jack_client_close(client); }
 };
+using JackProbe = std::unique_ptr<jack_client_t, CloseJackClient>;
 
 struct Ports {
-  std::unique_ptr<JackProbe> jack;  // declared first, so it closes after RtMidi's clients
+  JackProbe jack;  // declared first, so it closes after RtMidi's clients
   std::unique_ptr<RtMidiIn> in;
   std::unique_ptr<RtMidiOut> out;
   const char* system = "";
@@ -140,10 +135,9 @@ Ports OpenPorts(const CommandLine& line) {
       throw RtMidiError("neither the ALSA sequencer nor JACK can be used",
                         RtMidiError::NO_DEVICES_FOUND);
     }
-    ports.jack = std::make_unique<JackProbe>();
     const std::string probeName = "q9m-devsim-" + std::to_string(getpid());
-    ports.jack->client = jack_client_open(probeName.c_str(), JackNoStartServer, nullptr);
-    if (ports.jack->client == nullptr) {
+    ports.jack.reset(jack_client_open(probeName.c_str(), JackNoStartServer, nullptr));
+    if (!ports.jack) {
       throw RtMidiError("the ALSA sequencer cannot be opened and no JACK server is running",
                         RtMidiError::NO_DEVICES_FOUND);
     }

@@ -142,9 +142,9 @@ TEST_F(JackOutputTest, TwoThreadsSendingAtOnceGetEveryMessageOutWhole) {
 
   // Every message arrives once, unless the server reports a cycle run late meanwhile: a client
   // that runs late can miss what was in a port buffer, or read it twice. What arrives must still be
-  // whole messages in each sender's order. The report comes through the server's notifications.
+  // whole messages in each sender's order.
   const bool all = device_->WaitForReceived(0, 2 * kRounds, std::chrono::seconds(2));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a report comes a little later
   const bool late = device_->LateCycles() > lateBefore;
   const std::vector<Bytes> received = device_->Received(0);
   ASSERT_TRUE(all || late) << received.size() << " of " << 2 * kRounds
