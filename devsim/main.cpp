@@ -1,5 +1,5 @@
-// q9m-devsim: the simulated Q9m on real MIDI ports (librtmidi virtual ports; the ALSA
-// sequencer when it can be opened, else JACK) or on the device's end of a raw MIDI device, for
+// q9m-devsim: the simulated Q9m on real MIDI ports (the ALSA sequencer through alsa-lib when it
+// can be opened, else librtmidi's JACK ports) or on the device's end of a raw MIDI device, for
 // running the updater against it by hand or from scripts. See Usage for the options and the exit
 // status.
 #include <jack/jack.h>
@@ -20,6 +20,7 @@
 #include "devsim/command_line.h"
 #include "devsim/raw_midi_device.h"
 #include "devsim/report_format.h"
+#include "devsim/seq_midi_device.h"
 #include "devsim/simulated_device.h"
 #include "devsim/sysex_assembler.h"
 
@@ -105,48 +106,29 @@ struct CloseJackClient {
 };
 using JackProbe = std::unique_ptr<jack_client_t, CloseJackClient>;
 
-struct Ports {
+struct JackPorts {
   JackProbe jack;  // declared first, so it closes after RtMidi's clients
   std::unique_ptr<RtMidiIn> in;
   std::unique_ptr<RtMidiOut> out;
-  const char* system = "";
 };
 
-// Opens the virtual ports on the ALSA sequencer, or on JACK when ALSA cannot be opened.
-// One client per direction: JACK refuses two ports of the same name in one client. On the
-// sequencer the updater lists a client with one port by the client's name, so there each
-// client is named like its port, as a USB device's client is named like the device.
-Ports OpenPorts(const CommandLine& line) {
-  Ports ports;
-  // Only tried when the sequencer device is there: otherwise ALSA and RtMidi print errors.
-  if (CompiledWith(RtMidi::LINUX_ALSA) && access("/dev/snd/seq", R_OK | W_OK) == 0) {
-    try {
-      ports.in =
-          std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, line.inPort + line.clientSuffix, 4096);
-      ports.out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, line.outPort + line.clientSuffix);
-      ports.system = "ALSA sequencer";
-    } catch (const RtMidiError&) {
-      ports.in.reset();
-      ports.out.reset();
-    }
+// Opens the virtual ports on JACK, for a machine without the ALSA sequencer. One client per
+// direction: JACK refuses two ports of the same name in one client.
+JackPorts OpenJackPorts(const CommandLine& line) {
+  JackPorts ports;
+  if (!CompiledWith(RtMidi::UNIX_JACK)) {
+    throw RtMidiError("neither the ALSA sequencer nor JACK can be used",
+                      RtMidiError::NO_DEVICES_FOUND);
   }
-  if (!ports.in) {
-    if (!CompiledWith(RtMidi::UNIX_JACK)) {
-      throw RtMidiError("neither the ALSA sequencer nor JACK can be used",
-                        RtMidiError::NO_DEVICES_FOUND);
-    }
-    const std::string probeName = "q9m-devsim-" + std::to_string(getpid());
-    ports.jack.reset(jack_client_open(probeName.c_str(), JackNoStartServer, nullptr));
-    if (!ports.jack) {
-      throw RtMidiError("the ALSA sequencer cannot be opened and no JACK server is running",
-                        RtMidiError::NO_DEVICES_FOUND);
-    }
-    ports.in =
-        std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "q9m-devsim-in" + line.clientSuffix, 4096);
-    ports.out =
-        std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "q9m-devsim-out" + line.clientSuffix);
-    ports.system = "JACK";
+  const std::string probeName = "q9m-devsim-" + std::to_string(getpid());
+  ports.jack.reset(jack_client_open(probeName.c_str(), JackNoStartServer, nullptr));
+  if (!ports.jack) {
+    throw RtMidiError("the ALSA sequencer cannot be opened and no JACK server is running",
+                      RtMidiError::NO_DEVICES_FOUND);
   }
+  ports.in =
+      std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "q9m-devsim-in" + line.clientSuffix, 4096);
+  ports.out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "q9m-devsim-out" + line.clientSuffix);
   ports.in->setErrorCallback(OnRtMidiError, nullptr);
   ports.out->setErrorCallback(OnRtMidiError, nullptr);
   ports.in->ignoreTypes(false, true, true);  // System Exclusive in; clock and sensing out
@@ -194,7 +176,9 @@ int main(int argc, char** argv) {
   SysExAssembler assembler([&device](const uint8_t* bytes, size_t n) { device.Receive(bytes, n); });
   const uint8_t* code = line.device.code.data();
   RawMidiDevice raw;
-  Ports ports;
+  SeqMidiDevice seq;
+  bool onSeq = false;
+  JackPorts jack;
   std::optional<PacedOutput> output;
   if (line.rawDevice) {
     const std::string error = raw.Open(*line.rawDevice);
@@ -208,21 +192,33 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "q9m-devsim: device %02X %02X %02X %02X on raw MIDI device %s\n", code[0],
                  code[1], code[2], code[3], raw.Name().c_str());
   } else {
-    try {
-      ports = OpenPorts(line);
-    } catch (const RtMidiError& error) {
-      std::fprintf(stderr, "q9m-devsim: cannot open the MIDI ports: %s\n",
-                   error.getMessage().c_str());
-      return 1;
+    // Only tried when the sequencer device is there: otherwise alsa-lib prints errors.
+    std::string seqError = "/dev/snd/seq cannot be opened";
+    if (access("/dev/snd/seq", R_OK | W_OK) == 0) {
+      seqError = seq.Open(line.inPort, line.outPort, line.clientSuffix);
+      onSeq = seqError.empty();
     }
-    output.emplace(*ports.out);
-    device.Start([&output](const uint8_t* bytes, size_t n) { output->Send(bytes, n); });
-    ports.in->setCallback(OnMidiIn, &assembler);
+    if (onSeq) {
+      device.Start([&seq](const uint8_t* bytes, size_t n) { seq.Write(bytes, n); });
+      seq.Start([&assembler](const uint8_t* bytes, size_t n) { assembler.Add(bytes, n); },
+                [&assembler] { assembler.Abandon(); });
+    } else {
+      try {
+        jack = OpenJackPorts(line);
+      } catch (const RtMidiError& error) {
+        std::fprintf(stderr, "q9m-devsim: cannot open the MIDI ports: %s (%s)\n",
+                     error.getMessage().c_str(), seqError.c_str());
+        return 1;
+      }
+      output.emplace(*jack.out);
+      device.Start([&output](const uint8_t* bytes, size_t n) { output->Send(bytes, n); });
+      jack.in->setCallback(OnMidiIn, &assembler);
+    }
     std::fprintf(stderr,
                  "q9m-devsim: device %02X %02X %02X %02X on %s, listening on '%s', answering "
                  "on '%s'\n",
-                 code[0], code[1], code[2], code[3], ports.system, line.inPort.c_str(),
-                 line.outPort.c_str());
+                 code[0], code[1], code[2], code[3], onSeq ? "ALSA sequencer" : "JACK",
+                 line.inPort.c_str(), line.outPort.c_str());
   }
 
   const auto started = Clock::now();
@@ -255,11 +251,17 @@ int main(int argc, char** argv) {
                    static_cast<unsigned long long>(line.intakeSlowBytes), line.intakeBytesPerSecond,
                    raw.SlowIntakeSeconds(), 100 * busy / raw.SlowIntakeSeconds());
     }
+  } else if (onSeq) {
+    device.Stop();  // first: its thread may be answering; input after Stop is ignored
+    seq.Close();
+    std::fprintf(stderr, "q9m-devsim: sequencer input: %llu events, %llu input errors\n",
+                 static_cast<unsigned long long>(seq.EventsIn()),
+                 static_cast<unsigned long long>(seq.InputErrors()));
   } else {
-    ports.in->cancelCallback();
-    ports.in->closePort();
+    jack.in->cancelCallback();
+    jack.in->closePort();
     device.Stop();
-    ports.out->closePort();
+    jack.out->closePort();
   }
   const DeviceReport report = device.Report();
   const std::string text = ReportText(report);

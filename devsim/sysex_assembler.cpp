@@ -19,7 +19,13 @@ void SysExAssembler::Add(const uint8_t* bytes, size_t n) {
     const uint8_t byte = bytes[i];
     if (byte >= 0xF8) {
       deliver_(&byte, 1);  // real-time bytes may come in the middle of a message
-    } else if (byte == 0xF7 && !partial_.empty() && partial_[0] == 0xF0) {
+      continue;
+    }
+    if (skipping_) {
+      skipping_ = byte < 0x80;  // its data bytes and F7 go; a new status byte starts afresh
+      if (byte < 0x80 || byte == 0xF7) continue;
+    }
+    if (byte == 0xF7 && !partial_.empty() && partial_[0] == 0xF0) {
       partial_.push_back(byte);
       Flush();
     } else if (byte >= 0x80) {
@@ -33,6 +39,13 @@ void SysExAssembler::Add(const uint8_t* bytes, size_t n) {
     }
     if (need_ > 0 && partial_.size() == need_) Flush();
   }
+}
+
+void SysExAssembler::Abandon() {
+  std::lock_guard lock(mutex_);
+  partial_.clear();
+  need_ = 0;
+  skipping_ = true;
 }
 
 void SysExAssembler::Flush() {

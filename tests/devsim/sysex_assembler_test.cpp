@@ -39,5 +39,23 @@ TEST(SysExAssembler, JoinsPiecesAndCutsWhereTheStreamSaysSo) {
   EXPECT_EQ(delivered, expected);
 }
 
+// After events were lost, the message under way and the rest of it are dropped; the next
+// message comes through alone, never joined to the pieces before the loss.
+TEST(SysExAssembler, AbandonsTheMessageUnderWayAfterALoss) {
+  std::vector<Bytes> delivered;
+  SysExAssembler assembler(
+      [&](const uint8_t* bytes, size_t n) { delivered.emplace_back(bytes, bytes + n); });
+  const Bytes before = {0xF0, 0x7D, 0x01, 0x02};
+  const Bytes after = {0x03, 0xF8, 0x04, 0xF7, 0xF0, 0x7D, 0x05, 0xF7};  // its rest, the next
+  assembler.Add(before.data(), before.size());
+  assembler.Abandon();
+  assembler.Add(after.data(), after.size());
+  assembler.Abandon();  // a loss between messages: the next starts with its status byte
+  const Bytes next = {0x90, 0x40, 0x7F};
+  assembler.Add(next.data(), next.size());
+  const std::vector<Bytes> expected = {{0xF8}, {0xF0, 0x7D, 0x05, 0xF7}, {0x90, 0x40, 0x7F}};
+  EXPECT_EQ(delivered, expected);
+}
+
 }  // namespace
 }  // namespace q9m::devsim
