@@ -15,10 +15,16 @@ Q9M_PACKAGES=(
 
 # Installs the packages that are missing (through sudo when not root).
 ensure_packages() {
-  local missing=()
-  local p
+  local missing=() p
+  # One query for all: each dpkg-query reads the whole package database, which takes long on
+  # a slow machine (the ALSA test VM reads it over 9p).
+  local -A installed=()
+  while read -r p; do installed[$p]=1; done < <(
+    dpkg-query -W -f='${Status} ${Package}\n' "${Q9M_PACKAGES[@]}" 2>/dev/null |
+      awk '$1 == "install" && $2 == "ok" && $3 == "installed" { print $4 }' || true
+  )
   for p in "${Q9M_PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    [ -n "${installed[$p]:-}" ] || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
