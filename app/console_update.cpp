@@ -109,7 +109,9 @@ int RunUpdate(ui::UpdateSession& session, ConsoleView& view, ConsoleReport& repo
   if (last.errorId != 0) {
     // Nothing but the identity request went out before the device was accepted.
     const int status = last.phase == UpdatePhase::Identifying ? kExitNotStarted : kExitFailed;
-    report.Finished(RunOutcome::Failed, last, status, protocol::LoadString(last.errorId));
+    report.Finished(RunOutcome::Failed, last, status,
+                    std::string(protocol::LoadString(last.errorId)) +
+                        (last.errorDetail.empty() ? "" : " (" + last.errorDetail + ")"));
     return status;
   }
   if (signal > 0) {
@@ -145,6 +147,7 @@ int Update(const CliOptions& options, const std::vector<std::string>& outs,
   }
 
   ui::UpdateSession session;
+  session.SetVerifyAfterWriting(options.verify);
   const Clock::time_point start = Clock::now();
   ConsoleView view(session, start);
   session.StartTimer();
