@@ -14,6 +14,7 @@
 #include "app/console_report.h"
 #include "app/console_view.h"
 #include "app/progress_format.h"
+#include "app/sleep_hold.h"
 #include "app/stop_signal_set.h"
 #include "firmware/image_origin.h"
 #include "platform/midi_system.h"
@@ -148,6 +149,7 @@ int Update(const CliOptions& options, const std::vector<std::string>& outs,
 
   ui::UpdateSession session;
   session.SetVerifyAfterWriting(options.verify);
+  session.SetHoldWhileWriting(SleepHoldWhileWriting(NoticeOnStandardError("q9m-update-cli")));
   const Clock::time_point start = Clock::now();
   ConsoleView view(session, start);
   session.StartTimer();
