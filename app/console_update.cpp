@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
   // one name at the same moment, as copies started together by a script would.
   if (!platform::StartRealMidiService("q9m-update-cli-" + std::to_string(getpid()), &error)) {
     ConsoleReport(ConsoleReport::StyleFor(stdout, options.json), stdout, stderr)
-        .NotStarted("no MIDI system: " + error, kExitNotStarted);
+        .NotStarted(error, kExitNotStarted);
     return kExitNotStarted;
   }
   const std::vector<std::string> outs = ui::MidiOutNames();
