@@ -44,6 +44,8 @@ ParsedCliOptions ParseCliOptions(const std::vector<std::string>& args) {
       options.timeoutSeconds = seconds;
     } else if (name == "--json") {
       options.json = true;
+    } else if (name == "--verify") {
+      options.verify = true;
     } else if (name == "--through-bridge") {
       options.throughBridge = true;
     } else if (name == "--list" || name == "-l") {
@@ -61,7 +63,7 @@ ParsedCliOptions ParseCliOptions(const std::vector<std::string>& args) {
 
 std::string HelpText() {
   return "usage: q9m-update-cli [--in NAME] [--out NAME] [--json] [--timeout SECONDS]\n"
-         "                      [--through-bridge]\n"
+         "                      [--verify] [--through-bridge]\n"
          "       q9m-update-cli --list [--json]\n"
          "       q9m-update-cli --help | --version\n"
          "\n"
@@ -74,6 +76,12 @@ std::string HelpText() {
          "  -l, --list         list the MIDI ports; '*' marks those taken by default\n"
          "  --json             one JSON object per line on standard output\n"
          "  --timeout SECONDS  give up on an update that takes longer (1800)\n"
+         "  --verify           after the last row, read every written range back and\n"
+         "                     compare it with the image; a 4 KiB sector that differs is\n"
+         "                     erased and written again once. Off by default: whether a\n"
+         "                     real device answers reads beyond the version check is not\n"
+         "                     known, and a device that does not makes the update fail\n"
+         "                     before EndUpdate\n"
          "  --through-bridge   update even over ports behind a bridge known to cut long\n"
          "                     messages (without it, such a route is refused)\n"
          "  -h, --help         this text\n"

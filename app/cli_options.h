@@ -22,6 +22,7 @@ struct CliOptions {
   std::optional<std::string> outPort;  // likewise
   bool json = false;                   // one JSON object per line on standard output
   bool throughBridge = false;          // go ahead over a bridge known to cut long messages
+  bool verify = false;                 // read every written range back before EndUpdate
   long timeoutSeconds = 1800;          // give up on an update that runs longer
 };
 

@@ -51,6 +51,11 @@ std::string At(const ProgressSnapshot& s) {
   return where.rfind("step", 0) == 0 ? "at " + where : where;
 }
 
+// Bytes written, and read back when verifying: what a new progress line reports.
+uint64_t Moved(const ProgressSnapshot& s) {
+  return s.bytesDone + s.verifyDone;
+}
+
 }  // namespace
 
 ReportStyle ConsoleReport::StyleFor(std::FILE* out, bool json) {
@@ -93,7 +98,7 @@ void ConsoleReport::Progress(const ProgressSnapshot& s, Clock::time_point now) {
       break;
     case ReportStyle::Plain:
       if (now - lastPrint_ < kLineInterval) return;
-      if (s.step == lastStep_ && s.bytesDone == lastBytes_) return;
+      if (s.step == lastStep_ && Moved(s) == lastBytes_) return;
       Line(out_, PlainLine(s));
       break;
     case ReportStyle::Json:
@@ -102,13 +107,13 @@ void ConsoleReport::Progress(const ProgressSnapshot& s, Clock::time_point now) {
         Line(out_, JsonStep(step));
       }
       lastStep_ = std::max(lastStep_, s.step);
-      if (now - lastPrint_ < kLineInterval || s.bytesDone == lastBytes_) return;
+      if (now - lastPrint_ < kLineInterval || Moved(s) == lastBytes_) return;
       Line(out_, JsonProgress("progress", s));
       break;
   }
   lastPrint_ = now;
   lastStep_ = s.step;
-  lastBytes_ = s.bytesDone;
+  lastBytes_ = Moved(s);
 }
 
 void ConsoleReport::EndTerminalLine(const ProgressSnapshot& s) {
@@ -125,7 +130,7 @@ void ConsoleReport::Finished(RunOutcome outcome, const ProgressSnapshot& s, int 
     if (outcome != RunOutcome::Completed) {
       char numbers[96];
       std::snprintf(numbers, sizeof numbers, ",\"step\":%d,\"address\":%u,", s.step,
-                    s.CurrentAddress());
+                    s.errorAddress.value_or(s.CurrentAddress()));
       Line(out_, std::string("{\"event\":\"error\",\"result\":\"") + ResultName(outcome) +
                      "\",\"message\":" + JsonString(detail) + numbers +
                      "\"where\":" + JsonString(WhereText(s)) +

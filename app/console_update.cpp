@@ -14,6 +14,7 @@
 #include "app/console_report.h"
 #include "app/console_view.h"
 #include "app/progress_format.h"
+#include "app/sleep_hold.h"
 #include "app/stop_signal_set.h"
 #include "firmware/image_origin.h"
 #include "platform/midi_system.h"
@@ -109,7 +110,9 @@ int RunUpdate(ui::UpdateSession& session, ConsoleView& view, ConsoleReport& repo
   if (last.errorId != 0) {
     // Nothing but the identity request went out before the device was accepted.
     const int status = last.phase == UpdatePhase::Identifying ? kExitNotStarted : kExitFailed;
-    report.Finished(RunOutcome::Failed, last, status, protocol::LoadString(last.errorId));
+    report.Finished(RunOutcome::Failed, last, status,
+                    std::string(protocol::LoadString(last.errorId)) +
+                        (last.errorDetail.empty() ? "" : " (" + last.errorDetail + ")"));
     return status;
   }
   if (signal > 0) {
@@ -145,6 +148,8 @@ int Update(const CliOptions& options, const std::vector<std::string>& outs,
   }
 
   ui::UpdateSession session;
+  session.SetVerifyAfterWriting(options.verify);
+  session.SetHoldWhileWriting(SleepHoldWhileWriting(NoticeOnStandardError("q9m-update-cli")));
   const Clock::time_point start = Clock::now();
   ConsoleView view(session, start);
   session.StartTimer();
@@ -207,7 +212,7 @@ int main(int argc, char** argv) {
   // one name at the same moment, as copies started together by a script would.
   if (!platform::StartRealMidiService("q9m-update-cli-" + std::to_string(getpid()), &error)) {
     ConsoleReport(ConsoleReport::StyleFor(stdout, options.json), stdout, stderr)
-        .NotStarted("no MIDI system: " + error, kExitNotStarted);
+        .NotStarted(error, kExitNotStarted);
     return kExitNotStarted;
   }
   const std::vector<std::string> outs = ui::MidiOutNames();

@@ -30,6 +30,14 @@ void ConsoleView::ReportError(int stringId) {
   RestoreControls();
 }
 
+void ConsoleView::ReportErrorAt(int stringId, uint32_t address, const std::string& detail) {
+  {
+    std::lock_guard lock(mutex_);
+    progress_.ErrorAt(stringId, address, detail);
+  }
+  RestoreControls();
+}
+
 void ConsoleView::RestoreControls() {
   session_.ClearBusy();
   finished_.store(true);

@@ -21,6 +21,7 @@ class ConsoleView final : public protocol::UpdateView {
   void SetProgressRange(int lowest, int highest) override;
   void SetProgressPosition(int position) override;
   void ReportError(int stringId) override;
+  void ReportErrorAt(int stringId, uint32_t address, const std::string& detail) override;
   void RestoreControls() override;
   void EnableExecute(bool) override {}
 

@@ -79,6 +79,8 @@ std::string PhaseText(const ProgressSnapshot& s) {
       return "erasing " + Hex(s.rowAddress) + "-" + Hex(s.rowAddress + s.rowLength - 1);
     case UpdatePhase::Writing:
       return Printf("writing image %u", s.imageId);
+    case UpdatePhase::Verifying:
+      return "verifying";
     case UpdatePhase::EndingUpdate:
       return "ending the update";
     case UpdatePhase::Completed:
@@ -100,6 +102,10 @@ std::string WhereText(const ProgressSnapshot& s) {
              Hex(firmware::kVersionAddress) + ")";
     case UpdatePhase::EndingUpdate:
       return "after step " + Printf("%d/%d", s.step, s.steps) + ", " + PhaseText(s);
+    case UpdatePhase::Verifying:
+      return "after step " + Printf("%d/%d", s.step, s.steps) + ", " + PhaseText(s) +
+             (s.errorAddress ? " at " + Hex(*s.errorAddress) : std::string()) + " (" +
+             FormatCount(s.verifyDone) + " of " + FormatCount(s.verifyTotal) + " bytes compared)";
     default:
       return "before step 1, " + PhaseText(s);
   }
@@ -116,6 +122,10 @@ std::string DeviceStateText(const ProgressSnapshot& s) {
     case UpdatePhase::Writing:
       return "The device's flash is partly rewritten: it holds no complete firmware now. Leave "
              "it in its update mode and run the update again until it completes.";
+    case UpdatePhase::Verifying:
+      return "Every range was written, but the read-back did not confirm it and EndUpdate was "
+             "not sent: the device may not start. Leave it in its update mode and run the "
+             "update again.";
     case UpdatePhase::EndingUpdate:
       return "Every range was written, but the device has not confirmed the end of the update. "
              "Run the update again if the device does not start normally.";

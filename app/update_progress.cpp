@@ -52,12 +52,20 @@ void UpdateProgress::LeaveRow() {
 }
 
 void UpdateProgress::Range(int highest) {
+  if (verifying_) {
+    verifyRange_ = highest;
+    return;
+  }
   if (step_ < 1) return;
   rowStarted_ = true;
   rowRange_ = highest;
 }
 
 void UpdateProgress::Position(int position, Clock::time_point now) {
+  if (verifying_) {
+    verifyPosition_ = position;
+    return;
+  }
   if (step_ < 1) return;
   rowPosition_ = position;
   if (!IsWrite(Row(step_))) return;
@@ -69,6 +77,8 @@ void UpdateProgress::Position(int position, Clock::time_point now) {
 void UpdateProgress::Activity(const std::string& text) {
   if (text == protocol::LoadString(protocol::IDS_UPDATE_COMPLETED)) {
     completed_ = true;
+  } else if (text == protocol::LoadString(protocol::IDS_VERIFYING)) {
+    verifying_ = true;
   } else if (step_ == 0 && text == protocol::LoadString(protocol::IDS_ERASING)) {
     beginSent_ = true;
   }
@@ -78,6 +88,7 @@ UpdatePhase UpdateProgress::Phase() const {
   if (completed_) return UpdatePhase::Completed;
   const firmware::FlashStep* row = Row(step_);
   if (row == nullptr) return beginSent_ ? UpdatePhase::Starting : UpdatePhase::Identifying;
+  if (verifying_) return UpdatePhase::Verifying;
   const bool lastRow = step_ == static_cast<int>(firmware::FlashPlan.size());
   if (lastRow && rowStarted_ && rowPosition_ >= rowRange_) return UpdatePhase::EndingUpdate;
   return IsWrite(row) ? UpdatePhase::Writing : UpdatePhase::Erasing;
@@ -107,6 +118,12 @@ ProgressSnapshot UpdateProgress::Snapshot(Clock::time_point now) const {
   s.bytesTotal = total_;
   s.elapsedSeconds = std::chrono::duration<double>(now - start_).count();
   s.errorId = errorId_;
+  s.errorAddress = errorAddress_;
+  s.errorDetail = errorDetail_;
+  s.verifyDone = static_cast<uint64_t>(verifyPosition_);
+  s.verifyTotal = static_cast<uint64_t>(verifyRange_);
+  // The write rate says nothing about the read-back.
+  if (verifying_) return s;
 
   if (!samples_.empty()) {
     const Clock::time_point from = std::max(now - kRateWindow, samples_.front().first);

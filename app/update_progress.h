@@ -17,6 +17,7 @@ enum class UpdatePhase {
   Starting,      // BeginUpdate sent, then the version read: the flash is not yet touched
   Erasing,       // a plan row that erases a range
   Writing,       // a plan row that writes an image
+  Verifying,     // every row done; reading the written ranges back (--verify)
   EndingUpdate,  // every row done; EndUpdate sent
   Completed,
 };
@@ -34,9 +35,17 @@ struct ProgressSnapshot {
   std::optional<double> bytesPerSecond;  // over the last few seconds; nothing until known
   std::optional<double> secondsLeft;     // at that rate; nothing while nothing moves
   double elapsedSeconds = 0;
-  int errorId = 0;  // the string id of the reported error, 0 for none
+  int errorId = 0;                       // the string id of the reported error, 0 for none
+  std::optional<uint32_t> errorAddress;  // the flash address the error names, if it names one
+  std::string errorDetail;               // what was found there
+  uint64_t verifyDone = 0;               // bytes read back and compared so far
+  uint64_t verifyTotal = 0;              // bytes the read-back compares
 
-  double Percent() const { return bytesTotal ? 100.0 * bytesDone / bytesTotal : 0; }
+  // Of the bytes to write; while verifying, of the bytes to read back.
+  double Percent() const {
+    if (phase == UpdatePhase::Verifying) return verifyTotal ? 100.0 * verifyDone / verifyTotal : 0;
+    return bytesTotal ? 100.0 * bytesDone / bytesTotal : 0;
+  }
   // The address of the block being written (or erased range's start).
   uint32_t CurrentAddress() const { return rowAddress + rowDone; }
 };
@@ -55,6 +64,11 @@ class UpdateProgress {
   void Position(int position, Clock::time_point now);
   void Activity(const std::string& text);
   void Error(int stringId) { errorId_ = stringId; }
+  void ErrorAt(int stringId, uint32_t address, const std::string& detail) {
+    errorId_ = stringId;
+    errorAddress_ = address;
+    errorDetail_ = detail;
+  }
 
   UpdatePhase Phase() const;
   ProgressSnapshot Snapshot(Clock::time_point now) const;
@@ -74,6 +88,11 @@ class UpdateProgress {
   uint64_t doneBeforeRow_ = 0;
   uint64_t total_;
   int errorId_ = 0;
+  std::optional<uint32_t> errorAddress_;
+  std::string errorDetail_;
+  bool verifying_ = false;  // "Verifying" shown after the last row
+  int verifyRange_ = 0;
+  int verifyPosition_ = 0;
   std::deque<std::pair<Clock::time_point, uint64_t>> samples_;
 };
 

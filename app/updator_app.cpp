@@ -8,6 +8,7 @@
 
 #include "app/autorun.h"
 #include "app/instance_numbering.h"
+#include "app/sleep_hold.h"
 #include "app/stop_signals.h"
 #include "platform/midi_service.h"
 #include "platform/midi_system.h"
@@ -111,6 +112,8 @@ bool CK2pUpdatorApp::InitInstance() {
   {
     ui::CK2pUpdatorDlg dialog(instanceNumber);
     dialog_ = &dialog;
+    dialog.Session().SetHoldWhileWriting(
+        SleepHoldWhileWriting(NoticeOnStandardError("q9m-updater")));
     autorun.Attach(dialog);
     // Once the dialog's loop runs, that is, once the window is up.
     QTimer::singleShot(0, &dialog, [&] {

@@ -76,6 +76,43 @@ BENCHMARK(BM_CompleteUpdate)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+// What verifying by read-back costs: a complete update without and with it, over a link of
+// `range(0)` bytes per second in each direction. Counters: wall_s without, verified_wall_s
+// with, verify_s the difference, verify_share_pct its share of the verified run's time, and
+// reads (ReadRequests, the version read included).
+void BM_VerifyCost(benchmark::State& state) {
+  devsim::DeviceOptions options;
+  options.linkBytesPerSecond = static_cast<uint32_t>(state.range(0));
+  double plain = 0, verified = 0, reads = 0;
+  for (auto _ : state) {
+    const bench::UpdateResult without = bench::RunWorkerUpdate(options);
+    const bench::UpdateResult with = bench::RunWorkerUpdate(options, true);
+    for (const bench::UpdateResult* run : {&without, &with}) {
+      if (const std::string failure = run->Failure(); !failure.empty()) {
+        state.SkipWithError(failure.c_str());
+        return;
+      }
+    }
+    state.SetIterationTime(with.wallSeconds);
+    plain += without.wallSeconds;
+    verified += with.wallSeconds;
+    reads += with.report.received.reads;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["wall_s"] = plain / n;
+  state.counters["verified_wall_s"] = verified / n;
+  state.counters["verify_s"] = (verified - plain) / n;
+  state.counters["verify_share_pct"] = 100.0 * (verified - plain) / verified;
+  state.counters["reads"] = reads / n;
+}
+BENCHMARK(BM_VerifyCost)
+    ->ArgName("link_bytes_per_s")
+    ->Arg(0)
+    ->Arg(1'000'000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
 // The worker's write step alone for `range(1)` full blocks (4,700-byte messages) of image 136
 // over a link of `range(0)` bytes per second, after BeginUpdate and the erase. link_busy_pct:
 // the bytes the host sent during the step / rate / the step's wall time, in percent; 100 would

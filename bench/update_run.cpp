@@ -123,8 +123,9 @@ std::string UpdateResult::Failure() const {
   return {};
 }
 
-UpdateResult RunWorkerUpdate(const devsim::DeviceOptions& options) {
+UpdateResult RunWorkerUpdate(const devsim::DeviceOptions& options, bool verify) {
   Rig rig(options);
+  rig.session.SetVerifyAfterWriting(verify);
   EndView view(rig.session);
   UpdateResult result;
   const auto startedAt = Clock::now();

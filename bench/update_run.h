@@ -39,8 +39,8 @@ struct UpdateResult {
 };
 
 // Presses Execute on a session (no dialog) whose ports lead to a simulated device with
-// `options`, and waits for the end of the run.
-UpdateResult RunWorkerUpdate(const devsim::DeviceOptions& options);
+// `options`, and waits for the end of the run; `verify` reads every written range back.
+UpdateResult RunWorkerUpdate(const devsim::DeviceOptions& options, bool verify = false);
 
 // The same on the MIDI service that runs now, with the ports at these indices, against a
 // device elsewhere (the result has no device report).

@@ -11,6 +11,7 @@ Q9M_PACKAGES=(
   qt6-base-dev xvfb x11-apps imagemagick xauth
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db qt6-gtk-platformtheme
   libasound2-dev bc qemu-system-x86 busybox-static cpio kmod
+  libsystemd-dev dbus python3-dbusmock
 )
 
 # Installs the packages that are missing (through sudo when not root).

@@ -87,6 +87,8 @@ std::string Usage(const std::string& program) {
          "  --refuse-block BLOCK[:N[:STATUS]]  refuse the block's first N sends (1; status 01)\n"
          "  --silent-block BLOCK[:N]           write it but lose the next N replies (1)\n"
          "  --late-block BLOCK[:N[:MS]]        send the next N replies MS late (1; 1500 ms)\n"
+         "  --corrupt-block BLOCK[:N]          acknowledge the next N sends but store the\n"
+         "                                     block with its middle byte changed (1)\n"
          "  --refuse-erases N       refuse the first N erase requests with status 01\n"
          "  --erase-never-answers   carry out erases but never answer them\n"
          "  --silent-erase K        only erase request K (0-based) goes unanswered\n"
@@ -162,11 +164,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       if (!code) return fail("--code needs eight hex digits, e.g. 4A000000");
       for (int k = 0; k < 4; ++k) d.code[k] = static_cast<uint8_t>(*code >> (24 - 8 * k));
     } else if (option == "--refuse-block" || option == "--silent-block" ||
-               option == "--late-block") {
+               option == "--late-block" || option == "--corrupt-block") {
       const auto text = value();
       if (!text) return fail(option + " needs a block");
       const std::vector<std::string> parts = Split(*text, ':');
-      const size_t most = option == "--silent-block" ? 2 : 3;
+      const size_t most = option == "--silent-block" || option == "--corrupt-block" ? 2 : 3;
       BlockFault* fault = parts.size() <= most ? FaultFor(d, parts[0]) : nullptr;
       const auto times = parts.size() > 1 ? Number32(parts[1]) : std::optional<uint32_t>(1);
       std::optional<uint32_t> extra;
@@ -183,6 +185,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         }
       } else if (option == "--silent-block") {
         fault->silent = n;
+      } else if (option == "--corrupt-block") {
+        fault->corrupt = n;
       } else {
         fault->late = n;
         fault->lateMs = extra.value_or(fault->lateMs);

@@ -50,7 +50,9 @@ std::string ReportText(const DeviceReport& r) {
   out += "blocks: " + std::to_string(r.blocksAcknowledged) + " of " + std::to_string(r.planBlocks) +
          " written, " + std::to_string(r.blocksRepeated) + " repeats acknowledged (" +
          std::to_string(r.repeatsAfterTimeOut) + " after a full time-out), " +
-         std::to_string(r.blocksRefused) + " refused\n";
+         std::to_string(r.blocksRefused) + " refused, " + std::to_string(r.blocksCorrupted) +
+         " stored wrong on purpose, " + std::to_string(r.sectorsRepaired) +
+         " sectors repaired after a read-back\n";
   out += "sent: " + std::to_string(r.repliesSent) + " replies (" + std::to_string(r.repliesLost) +
          " more lost on purpose), " + std::to_string(r.ownRequestsSent) + " own requests, " +
          std::to_string(r.unsolicitedSent) + " unsolicited\n";
@@ -89,6 +91,8 @@ std::string ReportJson(const DeviceReport& r) {
   out += "  \"blocksRepeated\": " + std::to_string(r.blocksRepeated) + ",\n";
   out += "  \"repeatsAfterTimeOut\": " + std::to_string(r.repeatsAfterTimeOut) + ",\n";
   out += "  \"blocksRefused\": " + std::to_string(r.blocksRefused) + ",\n";
+  out += "  \"blocksCorrupted\": " + std::to_string(r.blocksCorrupted) + ",\n";
+  out += "  \"sectorsRepaired\": " + std::to_string(r.sectorsRepaired) + ",\n";
   out += "  \"repliesSent\": " + std::to_string(r.repliesSent) + ",\n";
   out += "  \"repliesLost\": " + std::to_string(r.repliesLost) + ",\n";
   out += "  \"ownRequestsSent\": " + std::to_string(r.ownRequestsSent) + ",\n";

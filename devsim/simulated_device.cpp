@@ -19,6 +19,9 @@ namespace {
 
 using namespace protocol;
 
+// The most one ReadDataReply carries: its count has two septets.
+constexpr uint32_t kMaxReadBytes = 16'383;
+
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
   char text[512];
@@ -441,8 +444,14 @@ void SimulatedDevice::HandleErase(const std::vector<uint8_t>& m) {
   const uint32_t index = eraseRequests_++;
   const std::string where = Format("EraseRange at 0x%06X size 0x%X", address, size);
 
+  // A sector read back since it was written, erased on its own: the host repairs what the
+  // read-back found different.
+  constexpr uint32_t kSector = 4096;
+  const bool repair =
+      size == kSector && address % kSector == 0 && sectorsReadBack_.erase(address) == 1;
+  if (repair) ++report_.sectorsRepaired;
   EraseRecord& record = erases_[{address, size}];
-  if (record.answered) Violation(where + ": resent after it was acknowledged");
+  if (record.answered && !repair) Violation(where + ": resent after it was acknowledged");
   if (record.unanswered) {
     Violation(where + ": resent after a time-out (an erase is resent only after an error reply)");
   }
@@ -463,13 +472,15 @@ void SimulatedDevice::HandleErase(const std::vector<uint8_t>& m) {
     if (options_.versionMatches && firmware::SkippedWhenVersionMatches(row)) continue;
     inPlan |= step.kind == firmware::kEraseStep && step.address == address && step.size == size;
   }
-  if (!inPlan) {
+  if (!inPlan && !repair) {
     Violation(where + (options_.versionMatches && address == 0
                            ? ": the boot image is current, so this erase is not in the plan"
                            : ": not an erase of the plan"));
   }
   std::fill(flash_.begin() + address, flash_.begin() + address + size, 0xFF);
   std::fill(erased_.begin() + address, erased_.begin() + address + size, true);
+  sectorsReadBack_.erase(sectorsReadBack_.lower_bound(address),
+                         sectorsReadBack_.lower_bound(address + size));
   // Busy while erasing: nothing else is handled, and the reply follows the erase.
   busyUntil_ = handlingFrom_ + options_.eraseMsPer64KiB * (size / 65536.0);
   if (options_.eraseNeverAnswers && (!options_.onlyErase || *options_.onlyErase == index)) {
@@ -492,10 +503,13 @@ void SimulatedDevice::HandleRead(const std::vector<uint8_t>& m) {
     ReplyStatus(kStatusRefused, Due());
     return;
   }
-  if (length == 0 || length > firmware::kBlockBytes || uint64_t{address} + length > kFlashSize) {
-    Violation(where + ": outside the flash or longer than 4096 bytes");
+  if (length == 0 || length > kMaxReadBytes || uint64_t{address} + length > kFlashSize) {
+    Violation(where + ": outside the flash or longer than 16,383 bytes");
     ReplyStatus(kStatusRefused, Due());
     return;
+  }
+  for (uint32_t sector = address & ~0xFFFu; sector < address + length; sector += 0x1000) {
+    sectorsReadBack_.insert(sector);
   }
   std::vector<uint8_t> reply(ReadDataReplyLength(length));
   BuildReadDataReply(reply.data(), options_.code[0], flash_.data() + address, length);
@@ -606,6 +620,11 @@ void SimulatedDevice::HandleWrite(const std::vector<uint8_t>& m, double hostSent
       }
     }
     std::memcpy(target, data, count);
+    if (fault && fault->corrupt > 0) {
+      --fault->corrupt;
+      ++report_.blocksCorrupted;
+      target[count / 2] ^= 0x01;  // acknowledged all the same, below
+    }
     if (!record.accepted) {
       record.accepted = true;
       newlyAccepted = true;

@@ -14,7 +14,10 @@
 // - Erase, write and EndUpdate before an accepted BeginUpdate are refused with status 01 (and
 //   recorded); ReadRequest is answered at any time.
 // - An erase range need not be sector-aligned: exactly the bytes asked for are erased.
-// - A ReadRequest may ask for 1 to 4096 bytes.
+// - A ReadRequest may ask for 1 to 16,383 bytes, as many as one ReadDataReply's count holds.
+// - Erasing one 4 KiB sector that the host has read back since it was written is a repair
+//   after a read-back that differed, not a violation; the sector must be read back again
+//   before it is repaired once more.
 // - Status replies to vendor messages carry the device's model byte.
 #pragma once
 
@@ -26,6 +29,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,6 +58,7 @@ struct BlockFault {
   int silent = 0;  // the next N accepted sends are written but their reply is lost
   int late = 0;    // the next N replies go out lateMs later, the device busy until then
   uint32_t lateMs = 1500;
+  int corrupt = 0;  // the next N accepted sends are acknowledged but stored with a byte changed
 };
 
 struct DeviceOptions {
@@ -104,6 +109,8 @@ struct DeviceReport {
   uint32_t blocksRepeated = 0;       // identical repeats acknowledged again
   uint32_t repeatsAfterTimeOut = 0;  // of those, sent after a full time-out (reply lost on the way)
   uint32_t blocksRefused = 0;        // WriteBlocks answered with an error status
+  uint32_t blocksCorrupted = 0;      // acknowledged but stored with a byte changed (a fault)
+  uint32_t sectorsRepaired = 0;      // read back, then erased again on their own
   uint32_t planBlocks = 0;           // blocks the plan needs for this device
   uint32_t repliesSent = 0;          // status, identity and read replies that went out
   uint64_t bytesReceived = 0;        // every byte of every message the host sent
@@ -260,6 +267,7 @@ class SimulatedDevice {
   std::vector<BlockFault> faults_;  // counters count down as faults are used
   std::map<uint32_t, BlockRecord> blocks_;
   std::map<std::pair<uint32_t, uint32_t>, EraseRecord> erases_;
+  std::set<uint32_t> sectorsReadBack_;  // 4 KiB sectors read since they were last erased
   uint32_t eraseRequests_ = 0;
   uint32_t violationsNotListed_ = 0;
   int erasesToRefuse_ = 0;

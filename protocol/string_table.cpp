@@ -34,6 +34,10 @@ const char* LoadString(int id) {
       return "Erasing Flash memory.";
     case IDS_DATA_TRANSMIT:
       return "Data transmit  %d / %d ";
+    case IDS_VERIFYING:
+      return "Verifying";
+    case IDS_VERIFY_AFTER_WRITING:
+      return "Verify after writing";
     default:
       return "";
   }

@@ -21,6 +21,8 @@ enum StringId : int {
   IDS_CANT_OPEN_MIDI_OUT = 113,
   IDS_ERASING = 114,
   IDS_DATA_TRANSMIT = 115,
+  IDS_VERIFYING = 116,
+  IDS_VERIFY_AFTER_WRITING = 117,
 };
 
 // The text of `id`, or an empty text for an id the table does not hold.

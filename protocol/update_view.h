@@ -2,6 +2,7 @@
 // its own thread; tests implement it with a recorder.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace q9m::protocol {
@@ -16,6 +17,13 @@ class UpdateView {
   // Shows the error box with text `stringId` and returns once the user has dismissed it (or
   // the window is closing), then gives the controls back.
   virtual void ReportError(int stringId) = 0;
+  // The same for a failure at one flash address; `detail` says what was found there. A view
+  // that shows no more than the text leaves this as it is.
+  virtual void ReportErrorAt(int stringId, uint32_t address, const std::string& detail) {
+    (void)address;
+    (void)detail;
+    ReportError(stringId);
+  }
   virtual void RestoreControls() = 0;
   virtual void EnableExecute(bool enable) = 0;
 };

@@ -9,8 +9,8 @@
 
 namespace q9m::protocol {
 
-UpdateWorker::UpdateWorker(UpdateContext& context, UpdateView& view)
-    : context_(context), view_(view) {}
+UpdateWorker::UpdateWorker(UpdateContext& context, UpdateView& view, UpdateOptions options)
+    : context_(context), view_(view), options_(std::move(options)) {}
 
 bool UpdateWorker::Closing() const {
   return context_.closing.Raised();
@@ -45,7 +45,7 @@ bool UpdateWorker::Pause(uint32_t milliseconds) {
 }
 
 void UpdateWorker::ShowActivity(const std::string& text) {
-  if (!Closing()) view_.SetActivityText(text);
+  if (!Closing() && !quiet_) view_.SetActivityText(text);
 }
 
 void UpdateWorker::ShowActivity(int stringId) {
@@ -57,15 +57,26 @@ void UpdateWorker::ShowStep(int step) {
 }
 
 void UpdateWorker::ShowProgressRange(int highest) {
-  if (!Closing()) view_.SetProgressRange(0, highest);
+  if (!Closing() && !quiet_) view_.SetProgressRange(0, highest);
 }
 
 void UpdateWorker::ShowProgress(int position) {
-  if (!Closing()) view_.SetProgressPosition(position);
+  if (!Closing() && !quiet_) view_.SetProgressPosition(position);
 }
 
+// The run is over once it fails: whatever holds the system awake goes before the error box.
 void UpdateWorker::ReportError(int stringId) {
+  hold_.reset();
   if (!Closing()) view_.ReportError(stringId);
+}
+
+void UpdateWorker::ReportErrorAt(int stringId, uint32_t address, const std::string& detail) {
+  hold_.reset();
+  if (!Closing()) view_.ReportErrorAt(stringId, address, detail);
+}
+
+void UpdateWorker::TakeHold() {
+  if (!hold_ && options_.holdWhileWriting) hold_ = options_.holdWhileWriting();
 }
 
 int UpdateWorker::RunUpdate() {
@@ -110,10 +121,12 @@ int UpdateWorker::RunUpdate() {
   if (!Pause(kPauseAfterBeginUpdateMs)) return 0;
 
   if (RunFlashPlan() != 0) return 0;
+  if (options_.verifyAfterWriting && RunVerify() != 0) return 0;
 
   // Tell the device that the update is over; any reply counts.
   context_.sender.SendEndUpdate();
   if (!AwaitReply(kEndUpdateTimeoutMs, IDS_TRANSFER_ERROR)) return 0;
+  hold_.reset();
   if (Closing()) return 0;
   view_.SetActivityText(LoadString(IDS_UPDATE_COMPLETED));
   view_.RestoreControls();
@@ -162,6 +175,7 @@ int UpdateWorker::RunFlashPlan() {
 
 int UpdateWorker::RunEraseStep(uint32_t address, uint32_t size) {
   ShowProgressRange(kEraseProgressRange);
+  TakeHold();
   int failures = 0;
   for (;;) {
     context_.sender.SendEraseRange(context_.device.deviceCode.ModelByte(), address, size);
@@ -171,6 +185,7 @@ int UpdateWorker::RunEraseStep(uint32_t address, uint32_t size) {
     if (!AwaitReply(kEraseReplyTimeoutMs, IDS_TIMEOUT_3)) return -1;
     if (Status() == kStatusSuccess) {
       ShowProgress(kEraseProgressRange);
+      erased_.emplace_back(address, size);
       return 0;
     }
     if (failures++ > kMaxEraseSends - 2) {
@@ -189,6 +204,12 @@ int UpdateWorker::RunWriteStep(uint32_t address, uint32_t size, uint32_t imageId
     ReportError(IDS_TRANSFER_ERROR);
     return -1;
   }
+  if (WriteBlocks(address, image->bytes, total) != 0) return -1;
+  written_.push_back({address, total, image->bytes});
+  return 0;
+}
+
+int UpdateWorker::WriteBlocks(uint32_t address, const uint8_t* bytes, uint32_t total) {
   ShowProgressRange(static_cast<int>(total));
   uint32_t offset = 0;
   uint32_t blockLength = kWriteBlockSize;
@@ -197,7 +218,7 @@ int UpdateWorker::RunWriteStep(uint32_t address, uint32_t size, uint32_t imageId
   int unanswered = 0;
   for (;;) {
     if (offset + blockLength > total) blockLength = total - offset;
-    context_.sender.SendWriteBlock(context_.device.deviceCode.ModelByte(), image->bytes + offset,
+    context_.sender.SendWriteBlock(context_.device.deviceCode.ModelByte(), bytes + offset,
                                    address + offset, blockLength);
     ShowActivity(FormatDataTransmit(static_cast<int>(offset), static_cast<int>(total)));
     const Reply reply = WaitForReply(kWriteReplyTimeoutMs);
@@ -231,8 +252,8 @@ int UpdateWorker::RunWriteStep(uint32_t address, uint32_t size, uint32_t imageId
   }
 }
 
-int RunUpdate(UpdateContext& context, UpdateView& view) {
-  return UpdateWorker(context, view).RunUpdate();
+int RunUpdate(UpdateContext& context, UpdateView& view, UpdateOptions options) {
+  return UpdateWorker(context, view, std::move(options)).RunUpdate();
 }
 
 }  // namespace q9m::protocol

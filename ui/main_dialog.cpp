@@ -79,23 +79,9 @@ class CK2pUpdatorDlg::WorkerView final : public protocol::UpdateView {
     Post([enable](CK2pUpdatorDlg& d) { d.EnableExecute(enable); });
   }
 
-  void ReportError(int stringId) override {
-    auto wait = std::make_shared<Wait>();
-    {
-      std::lock_guard lock(mutex_);
-      if (cancelled_) return;
-      waits_.push_back(wait);
-      QMetaObject::invokeMethod(
-          &dialog_,
-          [&dialog = dialog_, stringId, wait] {
-            dialog.ShowWorkerError(stringId);
-            wait->Release();
-          },
-          Qt::QueuedConnection);
-    }
-    wait->Block();
-    std::lock_guard lock(mutex_);
-    waits_.erase(std::remove(waits_.begin(), waits_.end(), wait), waits_.end());
+  void ReportError(int stringId) override { Report(stringId, {}); }
+  void ReportErrorAt(int stringId, uint32_t, const std::string& detail) override {
+    Report(stringId, QString::fromStdString(detail));
   }
 
   // Dialog thread, when the window closes: a waiting ReportError returns, and no later call
@@ -107,6 +93,25 @@ class CK2pUpdatorDlg::WorkerView final : public protocol::UpdateView {
   }
 
  private:
+  void Report(int stringId, const QString& detail) {
+    auto wait = std::make_shared<Wait>();
+    {
+      std::lock_guard lock(mutex_);
+      if (cancelled_) return;
+      waits_.push_back(wait);
+      QMetaObject::invokeMethod(
+          &dialog_,
+          [&dialog = dialog_, stringId, detail, wait] {
+            dialog.ShowWorkerError(stringId, detail);
+            wait->Release();
+          },
+          Qt::QueuedConnection);
+    }
+    wait->Block();
+    std::lock_guard lock(mutex_);
+    waits_.erase(std::remove(waits_.begin(), waits_.end(), wait), waits_.end());
+  }
+
   // One ReportError's wait for the box to be dismissed; released once or more.
   class Wait {
    public:
@@ -244,6 +249,9 @@ void CK2pUpdatorDlg::OnInitDialog() {
     entry->setData(kIdmAboutBox);
     connect(entry, &QAction::triggered, this, [this] { OnSysCommand(kIdmAboutBox); });
   }
+  // Off by default: whether the device answers reads beyond the version check is not known.
+  verifyEntry_ = windowMenu_->addAction(Text(protocol::IDS_VERIFY_AFTER_WRITING));
+  verifyEntry_->setCheckable(true);
 
   FillPortLists();
   session_.StartTimer();
@@ -280,6 +288,7 @@ void CK2pUpdatorDlg::OnBnClickedExecute() {
   }
   if (!ConfirmBridgedPorts()) return;
   QString refusal;
+  session_.SetVerifyAfterWriting(verifyEntry_->isChecked());
   switch (session_.Execute(midiOut_->currentIndex(), midiIn_->currentIndex(), *view_)) {
     case UpdateSession::ExecuteResult::Started:
       midiIn_->setEnabled(false);
@@ -353,13 +362,14 @@ void CK2pUpdatorDlg::SetPortControlsEnabled(bool enabled) {
   rescan_->setEnabled(enabled);
 }
 
-void CK2pUpdatorDlg::ShowWorkerError(int stringId) {
+void CK2pUpdatorDlg::ShowWorkerError(int stringId, const QString& detail) {
   if (closing_) return;
   QPointer<CK2pUpdatorDlg> self(this);
-  ShowError(stringId);
+  const QString text = detail.isEmpty() ? Text(stringId) : Text(stringId) + "\n\n" + detail;
+  ShowErrorText(text);
   if (!self || closing_) return;
   RestoreControls();
-  emit executeEnded(false, Text(stringId));
+  emit executeEnded(false, text);
 }
 
 void CK2pUpdatorDlg::RestoreControls() {

@@ -20,6 +20,7 @@
 #include "protocol/update_view.h"
 #include "ui/update_session.h"
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -53,8 +54,10 @@ class CK2pUpdatorDlg : public QDialog {
 
   int InstanceNumber() const { return instanceNumber_; }
   UpdateSession& Session() { return session_; }
-  // The window's menu: the About entry, when its text exists.
+  // The window's menu: the About entry, when its text exists, and "Verify after writing".
   QMenu* WindowMenu() const { return windowMenu_; }
+  // The checkable "Verify after writing" entry: off at start, kept while the program runs.
+  QAction* VerifyEntry() const { return verifyEntry_; }
 
   // Every window close ends here: Exit, Esc and the close box.
   void done(int result) override;
@@ -90,7 +93,8 @@ class CK2pUpdatorDlg : public QDialog {
   void SetPortControlsEnabled(bool enabled);
 
   // What the worker's calls do once they reached this thread.
-  void ShowWorkerError(int stringId);
+  // `detail`, when given, follows the text on a line of its own.
+  void ShowWorkerError(int stringId, const QString& detail = {});
   void RestoreControls();
   void EnableExecute(bool enable);
 
@@ -114,6 +118,7 @@ class CK2pUpdatorDlg : public QDialog {
   QLabel* midiOutLabel_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QMenu* windowMenu_ = nullptr;
+  QAction* verifyEntry_ = nullptr;
 };
 
 }  // namespace q9m::ui

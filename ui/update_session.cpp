@@ -37,7 +37,8 @@ UpdateSession::ExecuteResult UpdateSession::Execute(int outIndex, int inIndex,
   // The previous worker has reported its end (the busy flag was clear); collect its thread.
   if (worker_.joinable()) worker_.join();
   try {
-    worker_ = startThread_([this, &view] { protocol::RunUpdate(context_, view); });
+    worker_ = startThread_(
+        [this, &view, options = options_] { protocol::RunUpdate(context_, view, options); });
   } catch (const std::system_error&) {
     busy_.store(false);  // no thread, so nothing was sent
     return ExecuteResult::NoThread;

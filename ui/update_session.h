@@ -12,6 +12,7 @@
 #include "midi/midi_out_port.h"
 #include "protocol/update_context.h"
 #include "protocol/update_view.h"
+#include "protocol/update_worker.h"
 
 namespace q9m::ui {
 
@@ -36,6 +37,14 @@ class UpdateSession {
   // the system cannot start the worker thread nothing is sent and the session is not busy.
   ExecuteResult Execute(int outIndex, int inIndex, protocol::UpdateView& view);
 
+  // Whether the next Execute verifies by read-back (off unless asked for).
+  void SetVerifyAfterWriting(bool verify) { options_.verifyAfterWriting = verify; }
+  bool VerifyAfterWriting() const { return options_.verifyAfterWriting; }
+  // What the next Execute's worker holds from its first erase until the run ends.
+  void SetHoldWhileWriting(std::function<std::shared_ptr<void>()> hold) {
+    options_.holdWhileWriting = std::move(hold);
+  }
+
   // The busy flag: set by a successful Execute, cleared when the view restores the controls.
   bool Busy() const { return busy_.load(); }
   void ClearBusy() { busy_.store(false); }
@@ -59,6 +68,7 @@ class UpdateSession {
   midi::MidiOutPort outPort_;
   midi::CDxMTimer timer_;
   protocol::UpdateContext context_;
+  protocol::UpdateOptions options_;
   std::atomic<bool> busy_{false};
   std::thread worker_;
   ThreadStarter startThread_ = [](std::function<void()> run) {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -24,6 +26,16 @@ std::vector<std::string> TakePortNames(const char** names) {
   for (size_t i = 0; names[i] != nullptr; ++i) result.emplace_back(names[i]);
   jack_free(names);
   return result;
+}
+
+// libjack writes its own lines on standard error ("Cannot connect to server socket ...")
+// whenever no server answers. The program says what failed in its own words, once.
+void KeepLibjackQuiet() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    jack_set_error_function([](const char*) {});
+    jack_set_info_function([](const char*) {});
+  });
 }
 
 std::atomic_ref<uint32_t> Word(uint32_t& word) {
@@ -95,9 +107,12 @@ std::unique_ptr<JackClient> JackClient::Open(const std::string& name, std::strin
   std::unique_ptr<JackClient> client(new JackClient());
   client->name_ = name;
   jack_status_t status{};
+  KeepLibjackQuiet();
   client->client_ = jack_client_open(name.c_str(), JackNoStartServer, &status);
   if (client->client_ == nullptr) {
-    if (error) *error = "no JACK server is running (status 0x" + std::to_string(status) + ")";
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(status));
+    if (error) *error = std::string("no JACK server is running (status 0x") + hex + ")";
     return nullptr;
   }
   client->midiBufferSize_ = jack_port_type_get_buffer_size(client->client_, JACK_DEFAULT_MIDI_TYPE);

@@ -26,6 +26,8 @@ TEST(CliOptions, PortsActionsAndFormats) {
   EXPECT_FALSE(none.json);
   EXPECT_FALSE(none.throughBridge);
   EXPECT_TRUE(Parsed({"--through-bridge"}).throughBridge);
+  EXPECT_FALSE(none.verify);
+  EXPECT_TRUE(Parsed({"--verify"}).verify);
 
   const CliOptions named =
       Parsed({"--in", "USB Audio Device (2)", "--out=A=B", "--json", "--timeout", "60"});
@@ -42,6 +44,7 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
   for (const auto& args :
        std::vector<std::vector<std::string>>{{"--in"},
                                              {"--json=1"},
+                                             {"--verify=yes"},
                                              {"--timeout", "0"},
                                              {"--timeout", "5s"},
                                              {"--timeout="},
@@ -58,9 +61,10 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
 // does: the phase, address and byte counts must match what the worker really did.
 class ConsoleViewTest : public testing::VirtualMidiTest {
  protected:
-  ProgressSnapshot Run(devsim::DeviceOptions options) {
+  ProgressSnapshot Run(devsim::DeviceOptions options, bool verify = false) {
     device_ = std::make_unique<devsim::VirtualDevice>(*service_, "USB Audio Device", options);
     ui::UpdateSession session(state_);
+    session.SetVerifyAfterWriting(verify);
     ConsoleView view(session, UpdateProgress::Clock::now());
     session.StartTimer();
     EXPECT_EQ(session.Execute(0, 0, view), ui::UpdateSession::ExecuteResult::Started);
@@ -109,6 +113,23 @@ TEST_F(ConsoleViewTest, FailureNamesTheStepAndTheBlockAddress) {
             std::string::npos)
       << WhereText(s);
   EXPECT_NE(DeviceStateText(s).find("no complete firmware"), std::string::npos);
+}
+
+// A block stored wrong twice: the run ends while verifying, at the wrong byte's address, with
+// every byte compared and the device told it holds no confirmed firmware.
+TEST_F(ConsoleViewTest, VerifyFailureNamesTheAddressThatStayedWrong) {
+  devsim::DeviceOptions options;
+  options.blockFaults.push_back({.address = 0x28000, .corrupt = 2});
+  const ProgressSnapshot s = Run(options, true);
+  EXPECT_EQ(s.phase, UpdatePhase::Verifying);
+  EXPECT_EQ(s.errorId, protocol::IDS_TRANSFER_ERROR);
+  EXPECT_EQ(s.errorAddress, std::optional<uint32_t>(0x28800));
+  EXPECT_EQ(s.verifyDone, s.bytesTotal);
+  EXPECT_EQ(s.verifyTotal, s.bytesTotal);
+  EXPECT_DOUBLE_EQ(s.Percent(), 100.0);
+  EXPECT_NE(WhereText(s).find("after step 12/12, verifying at 0x028800"), std::string::npos)
+      << WhereText(s);
+  EXPECT_NE(DeviceStateText(s).find("EndUpdate was not sent"), std::string::npos);
 }
 
 TEST_F(ConsoleViewTest, RejectedDeviceStopsWhileIdentifyingAndIsLeftUnchanged) {

@@ -39,6 +39,8 @@ TEST(CommandLine, DeviceAndFaultOptions) {
                                    "3:2:5",
                                    "--silent-block",
                                    "3",
+                                   "--corrupt-block",
+                                   "3:2",
                                    "--late-block",
                                    "@0x1DD000:2:2500",
                                    "--refuse-erases",
@@ -75,6 +77,7 @@ TEST(CommandLine, DeviceAndFaultOptions) {
   EXPECT_EQ(d.blockFaults[0].refuse, 2);
   EXPECT_EQ(d.blockFaults[0].refuseStatus, 5);
   EXPECT_EQ(d.blockFaults[0].silent, 1);
+  EXPECT_EQ(d.blockFaults[0].corrupt, 2);
   EXPECT_EQ(d.blockFaults[1].address, 0x1DD000u);
   EXPECT_FALSE(d.blockFaults[1].blockIndex);
   EXPECT_EQ(d.blockFaults[1].late, 2);

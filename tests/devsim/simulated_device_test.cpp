@@ -113,7 +113,10 @@ TEST(SimulatedDevice, VersionBytesTellWhetherTheBootImageIsCurrent) {
   DeviceHarness old;
   EXPECT_NE(ReadData(old.Exchange(Read(firmware::kVersionAddress, 4))), current);
   EXPECT_EQ(old.Exchange(Read(kFlashSize - 2, 4)), DeviceStatus(0x01));  // past the end
-  EXPECT_EQ(old.Exchange(Read(0, 4097)), DeviceStatus(0x01));
+  // Up to what one reply's two-septet count holds.
+  EXPECT_EQ(ReadData(old.Exchange(Read(0, 16'383))),
+            Bytes(old.device.OldContent().begin(), old.device.OldContent().begin() + 16'383));
+  EXPECT_EQ(old.Exchange(Read(0, 16'384)), DeviceStatus(0x01));
 }
 
 class WriteRefusal : public ::testing::Test {

@@ -13,10 +13,7 @@ start_devsim "$devsim" "$work/devsim.log" --timeout 120
 "$cli" --json >"$work/cli.jsonl" 2>"$work/cli.err" &
 cli_pid=$!
 pids+=($cli_pid)
-for _ in $(seq 300); do
-  grep -q '"event":"progress"' "$work/cli.jsonl" && break
-  sleep 0.1
-done
+await_progress "$work/cli.jsonl" "$cli_pid"
 kill -INT "$cli_pid"
 status=0
 wait "$cli_pid" || status=$?

@@ -65,6 +65,17 @@ start_devsim() {
   await_line "$log" "listening on" "$devsim_pid" 30 "q9m-devsim opening its ports"
 }
 
+# await_progress JSONL PID: waits up to 30 s until q9m-update-cli --json (PID) has written its
+# first progress event into JSONL, which it does a second into the rows, or has ended.
+await_progress() {
+  local jsonl=$1 pid=$2
+  for _ in $(seq 300); do
+    grep -q '"event":"progress"' "$jsonl" 2>/dev/null && return 0
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+}
+
 jackd -n "$JACK_DEFAULT_SERVER" -d dummy -p "${jack_period:-256}" >"$work/jackd.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do

@@ -42,6 +42,15 @@ void RecordingView::ReportError(int stringId) {
   RestoreControls();
 }
 
+void RecordingView::ReportErrorAt(int stringId, uint32_t address, const std::string& detail) {
+  {
+    std::lock_guard lock(mutex_);
+    s_.errorAddresses.push_back(address);
+    s_.errorDetail = detail;
+  }
+  ReportError(stringId);
+}
+
 void RecordingView::RestoreControls() {
   {
     std::lock_guard lock(mutex_);

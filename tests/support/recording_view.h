@@ -18,6 +18,7 @@ class RecordingView : public protocol::UpdateView {
   void SetProgressRange(int lowest, int highest) override;
   void SetProgressPosition(int position) override;
   void ReportError(int stringId) override;
+  void ReportErrorAt(int stringId, uint32_t address, const std::string& detail) override;
   void RestoreControls() override;
   void EnableExecute(bool enable) override;
 
@@ -27,6 +28,8 @@ class RecordingView : public protocol::UpdateView {
   struct Snapshot {
     std::vector<std::string> steps;
     std::vector<int> errors;
+    std::vector<uint32_t> errorAddresses;  // of the errors reported with one
+    std::string errorDetail;
     std::string activity;
     std::vector<std::string> activities;  // every change, in order
     int rangeHigh = -1;

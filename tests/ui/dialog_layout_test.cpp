@@ -95,9 +95,14 @@ TEST_F(DialogLayoutTest, ContextMenuOffersTheAboutEntry) {
   auto& dialog = Open();
   QMenu* menu = dialog.WindowMenu();
   ASSERT_NE(menu, nullptr);
-  ASSERT_EQ(menu->actions().size(), 1);
+  ASSERT_EQ(menu->actions().size(), 2);
   EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("About VELA Q9m Updater(&A)..."));
   EXPECT_EQ(menu->actions()[0]->data().toInt(), 0x10);
+  // Beside it, verifying by read-back: offered, off until the user checks it.
+  EXPECT_EQ(menu->actions()[1], dialog.VerifyEntry());
+  EXPECT_EQ(menu->actions()[1]->text(), QStringLiteral("Verify after writing"));
+  EXPECT_TRUE(menu->actions()[1]->isCheckable());
+  EXPECT_FALSE(menu->actions()[1]->isChecked());
 
   // A right click on the dialog pops the menu up.
   bool popped = false;

@@ -2,6 +2,7 @@
 // device, failed runs with their error box, refused starts, and the busy refusal.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -63,6 +64,31 @@ TEST_F(UpdateRunTest, CompleteUpdateAgainstTheSimulatedDeviceEndsInTheCompletedS
   Button(D::kIdRescan)->click();
   EXPECT_EQ(Enabled(), kAllEnabled);
   EXPECT_EQ(Field(D::kIdActivity)->text(), QStringLiteral("Version update completed."));
+}
+
+// "Verify after writing" checked: the read-back shows "Verifying" with its own range, repairs
+// nothing on a good device, and a device that stores a block wrong twice gets an error box
+// that names the address.
+TEST_F(UpdateRunTest, VerifyAfterWritingReadsBackAndNamesTheAddressThatStaysWrong) {
+  devsim::DeviceOptions options;
+  options.blockFaults.push_back({.address = 0x28000, .corrupt = 2});
+  auto& dialog = OpenSimulated(options);
+  dialog.VerifyEntry()->setChecked(true);
+  QStringList activities;
+  QObject::connect(Field(D::kIdActivity), &QLineEdit::textChanged,
+                   [&](const QString& text) { activities << text; });
+  ModalWatcher watcher;
+
+  Execute();
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_FALSE(completed_);
+  EXPECT_TRUE(activities.contains(QStringLiteral("Verifying")));
+  ASSERT_EQ(watcher.Texts().size(), 1u);
+  EXPECT_TRUE(watcher.Texts()[0].startsWith(QStringLiteral("Transfer error occurred.\n\n")));
+  EXPECT_TRUE(watcher.Texts()[0].contains(QStringLiteral("0x028800")))
+      << watcher.Texts()[0].toStdString();
+  EXPECT_EQ(Enabled(), kAllEnabled);
+  EXPECT_FALSE(simulated_->Report().endReceived);
 }
 
 TEST_F(UpdateRunTest, FailedRunShowsTheErrorBoxThenRestoresTheControls) {

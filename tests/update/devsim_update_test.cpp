@@ -2,8 +2,12 @@
 // flash against the images at the end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "devsim/virtual_device.h"
+#include "firmware/flash_plan.h"
 #include "platform/sync.h"
+#include "protocol/string_table.h"
 #include "protocol/update_worker.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/virtual_midi_fixture.h"
@@ -15,9 +19,10 @@ namespace {
 class DevsimUpdateTest : public testing::VirtualMidiTest {
  protected:
   // Runs one update to its end against a device with `options`.
-  testing::RecordingView::Snapshot Run(devsim::DeviceOptions options) {
+  testing::RecordingView::Snapshot Run(devsim::DeviceOptions options, bool verify = false) {
     device_ = std::make_unique<devsim::VirtualDevice>(*service_, "USB Audio Device", options);
     session_ = std::make_unique<ui::UpdateSession>(state_);
+    session_->SetVerifyAfterWriting(verify);
     view_.onRestore = [this] { session_->ClearBusy(); };
     session_->StartTimer();
     EXPECT_EQ(session_->Execute(0, 0, view_), ui::UpdateSession::ExecuteResult::Started);
@@ -70,6 +75,56 @@ TEST_F(DevsimUpdateTest, CompleteUpdateLeavesTheFlashEqualToTheImages) {
   EXPECT_FALSE(s.executeEnabled);
   ExpectVerified();
   EXPECT_EQ(device_->Report().received.writeBlocks, 1802u);
+}
+
+// Read back in pieces that fit the input port's buffer whole: one read per piece of each
+// written range, besides the version read.
+TEST_F(DevsimUpdateTest, VerifyReadsEveryWrittenRangeBackBeforeEndUpdate) {
+  const auto s = Run({}, true);
+  EXPECT_EQ(s.activity, "Version update completed.");
+  EXPECT_NE(std::find(s.activities.begin(), s.activities.end(), "Verifying"), s.activities.end());
+  ExpectVerified();
+  uint32_t reads = 1;
+  for (const auto& row : firmware::FlashPlan) {
+    reads += (firmware::WriteLength(row) + kVerifyReadLength - 1) / kVerifyReadLength;
+  }
+  EXPECT_EQ(device_->Report().received.reads, reads);
+  EXPECT_EQ(device_->Report().sectorsRepaired, 0u);
+}
+
+// Blocks acknowledged but stored wrong once: each sector is erased and written again and the
+// update completes as planned, also where the sector is a plan row's own erase (0x119000).
+TEST_F(DevsimUpdateTest, VerifyRepairsBlocksStoredWrongOnce) {
+  devsim::DeviceOptions options;
+  options.blockFaults.push_back({.address = 0x28000, .corrupt = 1});
+  options.blockFaults.push_back({.address = 0x119000, .corrupt = 1});
+  const auto s = Run(options, true);
+  EXPECT_EQ(s.activity, "Version update completed.");
+  ExpectVerified();
+  EXPECT_EQ(device_->Report().sectorsRepaired, 2u);
+  EXPECT_EQ(device_->Report().blocksCorrupted, 2u);
+}
+
+// Stored wrong again after the repair: the error names the wrong byte's address, and no
+// EndUpdate goes out.
+TEST_F(DevsimUpdateTest, VerifyNamesTheAddressOfABlockStoredWrongTwice) {
+  devsim::DeviceOptions options;
+  options.blockFaults.push_back({.address = 0x28000, .corrupt = 2});
+  const auto s = Run(options, true);
+  EXPECT_EQ(s.errors, std::vector<int>{IDS_TRANSFER_ERROR});
+  EXPECT_EQ(s.errorAddresses, std::vector<uint32_t>{0x28800});
+  EXPECT_NE(s.errorDetail.find("0x028800"), std::string::npos) << s.errorDetail;
+  EXPECT_FALSE(device_->Report().endReceived);
+  EXPECT_TRUE(device_->Report().violations.empty());
+}
+
+// Without verification the same fault goes unnoticed: the device's layout check finds it.
+TEST_F(DevsimUpdateTest, WithoutVerifyABlockStoredWrongGoesUnnoticed) {
+  devsim::DeviceOptions options;
+  options.blockFaults.push_back({.address = 0x28000, .corrupt = 1});
+  const auto s = Run(options);
+  EXPECT_EQ(s.activity, "Version update completed.");
+  EXPECT_EQ(device_->Report().firstMismatch, std::optional<uint32_t>(0x28800));
 }
 
 TEST_F(DevsimUpdateTest, CurrentBootImageIsLeftAlone) {
