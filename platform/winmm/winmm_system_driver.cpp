@@ -7,9 +7,10 @@
 // where Microsoft allows no other winmm call (midiInAddBuffer included) for fear of deadlock,
 // and the thread may give buffers back to the driver at once.
 #include <windows.h>
-// windows.h first: mmsystem.h and mmddk.h build on its types.
-#include <mmddk.h>
+// In this order: each builds on the one before.
 #include <mmsystem.h>
+//
+#include <mmddk.h>
 
 #include <future>
 #include <thread>
