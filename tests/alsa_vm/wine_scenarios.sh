@@ -12,7 +12,8 @@
 #   seq         q9m-devsim on the sequencer (--devices 0): its clients are named like their port,
 #               so wine lists it as "USB Audio Device" and the CLI names no port
 #   two-copies  two emulated USB devices (--devices 2), two CLIs side by side, each with its own
-#               device: "USB Audio Device MIDI 1" and "USB Audio Device MIDI 1 (2)"
+#               device: "USB Audio Device MIDI 1" and "USB Audio Device MIDI 1 (2)", with both
+#               VM CPUs kept busy besides: no reply may be lost (no block sent twice)
 #   unplug      one emulated USB device unplugged mid-update: the CLI reports a time-out, exit 1
 # LINUX_BUILD holds devsim/q9m-devsim, WINDOWS_BUILD app/q9m-update-cli.exe; WINEPREFIX is a
 # prefix made outside the VM (wine_vm.sh does), since making one in the VM takes minutes.
@@ -135,6 +136,10 @@ seq)
 two-copies)
   start_device 0
   start_device 1
+  for _ in 1 2; do
+    (while :; do :; done) &
+    pids+=("$!")
+  done
   begun=$(date +%s)
   (update_over copy-1 "$usb") >"$work/copy-1.out" 2>&1 &
   copy1=$!
@@ -150,6 +155,7 @@ two-copies)
   check_device 0 || checked=1
   check_device 1 || checked=1
   [ $checked -eq 0 ] || fail "a device did not verify its update"
+  ! grep -q "blocks: .* [1-9][0-9]* repeats" "$work"/devsim-*.log || fail "a block was sent twice"
   ;;
 unplug)
   start_device 0

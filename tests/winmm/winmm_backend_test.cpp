@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "platform/midi_service.h"
+#include "platform/open_refusal.h"
 #include "platform/sync.h"
 #include "platform/winmm/winmm_backend.h"
 #include "platform/winmm/winmm_input.h"
@@ -98,6 +99,16 @@ TEST_F(WinmmBackendTest, APortHeldByAnotherProgramIsRefusedAsAllocated) {
   EXPECT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
   EXPECT_EQ(midiInOpen(&in, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
   EXPECT_EQ(out, HMIDIOUT{});
+  // What the user is told.
+  EXPECT_NE(LastOpenRefusal(PortDirection::Output).find("in use by another program"),
+            std::string::npos);
+  EXPECT_NE(LastOpenRefusal(PortDirection::Input).find("in use by another program"),
+            std::string::npos);
+  // Given free, the port opens, and no reason is left over.
+  Output(0).heldElsewhere = false;
+  ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  EXPECT_EQ(LastOpenRefusal(PortDirection::Output), "");
+  EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
 }
 
 TEST_F(WinmmBackendTest, ALongSendIsDoneWhenTheDriverSaysSoWhateverItsWay) {
