@@ -99,7 +99,7 @@ update_over() {
     fail "$name: the update did not complete"
 }
 
-usb=${Q9M_WINE_USB_NAME:-USB Audio Device MIDI 1}
+usb="USB Audio Device MIDI 1" # wine's name for the emulated device
 started=$(date +%s)
 # Wine's start, so that the times below are the updates'.
 "$wine" "$cli" --version >"$work/version.log" 2>&1 || fail "q9m-update-cli.exe does not run under wine"
