@@ -17,6 +17,7 @@
 #include "app/stop_signal_set.h"
 #include "firmware/image_origin.h"
 #include "platform/midi_system.h"
+#include "platform/open_refusal.h"
 #include "protocol/string_table.h"
 #include "ui/instance_name.h"
 #include "ui/port_preselection.h"
@@ -87,6 +88,12 @@ std::string MissingPort(const char* direction, const std::optional<std::string>&
          (direction[0] == 'O' ? "out" : "in") + " (see --list)";
 }
 
+// ": <why>" for a port that could not be opened, when the MIDI system said why.
+std::string Because(platform::PortDirection direction) {
+  const std::string why = platform::LastOpenRefusal(direction);
+  return why.empty() ? std::string() : ": " + why;
+}
+
 // Runs the update to its end, a stop signal or the time limit, then ends the worker.
 int RunUpdate(ui::UpdateSession& session, ConsoleView& view, ConsoleReport& report,
               const CliOptions& options, Clock::time_point start) {
@@ -153,12 +160,14 @@ int Update(const CliOptions& options, const std::vector<std::string>& outs,
       break;
     case ui::UpdateSession::ExecuteResult::CantOpenOut:
       report.NotStarted(std::string(protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_OUT)) +
-                            " (\"" + outs[static_cast<size_t>(out)] + "\")",
+                            " (\"" + outs[static_cast<size_t>(out)] + "\")" +
+                            Because(platform::PortDirection::Output),
                         kExitNotStarted);
       return kExitNotStarted;
     case ui::UpdateSession::ExecuteResult::CantOpenIn:
       report.NotStarted(std::string(protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_IN)) +
-                            " (\"" + ins[static_cast<size_t>(in)] + "\")",
+                            " (\"" + ins[static_cast<size_t>(in)] + "\")" +
+                            Because(platform::PortDirection::Input),
                         kExitNotStarted);
       return kExitNotStarted;
     case ui::UpdateSession::ExecuteResult::StandInImages:
