@@ -19,7 +19,14 @@ namespace {
 
 using namespace protocol;
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// mingw-w64 checks "printf" formats against msvcrt's printf, which knows no %zu; its own C99
+// printf, which the Windows build uses, is "gnu_printf".
+#ifdef __MINGW_PRINTF_FORMAT
+#define Q9M_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define Q9M_PRINTF_FORMAT printf
+#endif
+std::string Format(const char* format, ...) __attribute__((format(Q9M_PRINTF_FORMAT, 1, 2)));
 std::string Format(const char* format, ...) {
   char text[512];
   va_list args;
