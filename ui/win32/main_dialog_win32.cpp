@@ -298,7 +298,11 @@ void CK2pUpdatorDlg::Shutdown() {
   // control is back in it.
   view_.Cancel();
   if (hwnd_ != nullptr) {
-    for (HWND box : OwnedDialogs(hwnd_)) SendMessageW(box, WM_COMMAND, IDOK, 0);
+    // Cancel ends an error box and the About box; No ends the question, which has no Cancel.
+    for (HWND box : OwnedDialogs(hwnd_)) {
+      SendMessageW(box, WM_COMMAND, IDCANCEL, 0);
+      SendMessageW(box, WM_COMMAND, IDNO, 0);
+    }
   }
   session_.Close();
 }
