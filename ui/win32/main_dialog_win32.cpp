@@ -100,10 +100,10 @@ INT_PTR CALLBACK CK2pUpdatorDlg::DialogProc(HWND window, UINT message, WPARAM wP
   }
   auto* dialog = reinterpret_cast<CK2pUpdatorDlg*>(GetWindowLongPtrW(window, DWLP_USER));
   if (dialog == nullptr) return FALSE;
-  return dialog->OnMessage(message, wParam, lParam);
+  return dialog->OnMessage(message, wParam);
 }
 
-INT_PTR CK2pUpdatorDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CK2pUpdatorDlg::OnMessage(UINT message, WPARAM wParam) {
   switch (message) {
     case WM_INITDIALOG:
       OnInitDialog();
@@ -147,7 +147,6 @@ INT_PTR CK2pUpdatorDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       window_.store(nullptr);
       return FALSE;
   }
-  (void)lParam;
   return FALSE;
 }
 

@@ -44,7 +44,7 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR OnMessage(UINT message, WPARAM wParam);
 
   void OnInitDialog();
   void FillPortLists();
