@@ -53,7 +53,8 @@ class OutputDevice {
   virtual bool WaitDone(LongBuffer& buffer, uint32_t milliseconds) = 0;
   virtual Result Unprepare(LongBuffer& buffer) = 0;
   virtual Result SendShort(uint32_t packed) = 0;
-  // midiOutReset: the driver gives back, marked done, every buffer it still holds.
+  // midiOutReset: the driver gives back, marked done, every buffer it still holds. It also
+  // sends "all notes off" on every channel (Windows and wine do).
   virtual Result Reset() = 0;
   virtual Result Close() = 0;
 };

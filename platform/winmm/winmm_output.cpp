@@ -53,7 +53,9 @@ MMRESULT WinmmOutput::SendShort(uint32_t packed) {
 void WinmmOutput::Close() {
   if (!device_) return;
   // Sends do not overlap with Close, so no buffer of ours is in flight but an abandoned one.
-  device_->Reset();
+  // Only then is the port reset: a reset also sends "all notes off" on every channel, which
+  // the device is not to see.
+  if (!abandoned_.empty()) device_->Reset();
   for (auto& pending : abandoned_) device_->Unprepare(pending->buffer);
   const bool closed = device_->Close() == kNoError;
   device_.reset();

@@ -176,6 +176,13 @@ Result FakeOutputPort::SendShort(uint32_t packed) {
 }
 
 Result FakeOutputPort::Reset() {
+  {
+    // As Windows and wine do: "all notes off" on every channel.
+    std::lock_guard wire(wire_->mutex);
+    for (uint8_t channel = 0; channel < 16; ++channel) {
+      wire_->pieces.push_back({static_cast<uint8_t>(0xB0 | channel), 0x7B, 0x00});
+    }
+  }
   std::lock_guard lock(mutex_);
   if (way_ != DriverWay::Later) inFlight_.clear();  // a finisher gives its buffer back itself
   changed_.notify_all();
