@@ -1,11 +1,9 @@
 #include "app/console_report.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "app/progress_format.h"
+#include "app/terminal.h"
 #include "ui/instance_name.h"
 
 namespace q9m::app {
@@ -16,10 +14,10 @@ namespace {
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr auto kLineInterval = std::chrono::seconds(1);
 
+// One column less than the terminal has, so that the line never wraps.
 size_t TerminalWidth(std::FILE* out) {
-  winsize size{};
-  if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) return size.ws_col - 1;
-  return 79;
+  const size_t columns = TerminalColumns(out);
+  return columns > 1 ? columns - 1 : 79;
 }
 
 const char* ResultName(RunOutcome outcome) {
@@ -60,7 +58,7 @@ uint64_t Moved(const ProgressSnapshot& s) {
 
 ReportStyle ConsoleReport::StyleFor(std::FILE* out, bool json) {
   if (json) return ReportStyle::Json;
-  return isatty(fileno(out)) ? ReportStyle::Terminal : ReportStyle::Plain;
+  return IsTerminal(out) ? ReportStyle::Terminal : ReportStyle::Plain;
 }
 
 void ConsoleReport::Line(std::FILE* to, const std::string& text) {

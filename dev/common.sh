@@ -3,7 +3,8 @@
 
 repo_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 
-# Debian packages the build, the tests and the demo need.
+# Debian packages the build, the tests and the demo need (the Windows cross-build and its
+# tests under wine included).
 Q9M_PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev libfuzzer-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -12,6 +13,8 @@ Q9M_PACKAGES=(
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db qt6-gtk-platformtheme
   libasound2-dev bc qemu-system-x86 busybox-static cpio kmod
   libsystemd-dev dbus python3-dbusmock
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev googletest
+  wine wine64 nsis zip unzip
 )
 
 # Installs the packages that are missing (through sudo when not root).

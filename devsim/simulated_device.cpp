@@ -22,7 +22,14 @@ using namespace protocol;
 // The most one ReadDataReply carries: its count has two septets.
 constexpr uint32_t kMaxReadBytes = 16'383;
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+(const char* format, ...) __attribute__(// mingw-w64 checks "printf" formats against msvcrt's printf, which knows no %zu; its own C99
+// printf, which the Windows build uses, is "gnu_printf".
+#ifdef __MINGW_PRINTF_FORMAT
+#define Q9M_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define Q9M_PRINTF_FORMAT printf
+#endif
+std::string Format(const char* format, ...) __attribute__((format(Q9M_PRINTF_FORMAT, 1, 2)));
 std::string Format(const char* format, ...) {
   char text[512];
   va_list args;

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
+#include "platform/utf8_cut.h"
+#ifdef _WIN32
+#include "platform/winmm/winmm_backend.h"
+#else
 #include "platform/alsa/alsa_backend.h"
 #include "platform/jack/jack_backend.h"
-#include "platform/utf8_cut.h"
+#endif
 
 namespace q9m::platform {
 
@@ -28,8 +32,20 @@ std::string UsableClientName(std::string name) {
 std::shared_ptr<MidiBackend> MakeMidiSystemBackend(std::string clientName, std::string* error,
                                                    MidiSystem system) {
   clientName = UsableClientName(std::move(clientName));
+#ifdef _WIN32
+  // Windows has one MIDI system for programs: winmm (Windows MIDI Services serves it too).
+  if (system == MidiSystem::Automatic || system == MidiSystem::Winmm) {
+    return MakeWinmmBackend(std::move(clientName), error);
+  }
+  if (error) *error = "No MIDI system is available: only winmm serves MIDI on Windows.";
+  return nullptr;
+#else
   std::string alsaWhy = "not tried";
   std::string jackWhy = "not tried";
+  if (system == MidiSystem::Winmm) {
+    if (error) *error = "No MIDI system is available: winmm is Windows' own.";
+    return nullptr;
+  }
   if (system != MidiSystem::Jack) {
     if (auto backend = MakeAlsaBackend(clientName, &alsaWhy)) return backend;
   }
@@ -41,6 +57,7 @@ std::shared_ptr<MidiBackend> MakeMidiSystemBackend(std::string clientName, std::
         "No MIDI system is available: the ALSA sequencer: " + alsaWhy + "; JACK: " + jackWhy + ".";
   }
   return nullptr;
+#endif
 }
 
 bool StartRealMidiService(std::string clientName, std::string* error, MidiSystem system) {

@@ -10,9 +10,11 @@
 namespace q9m::platform {
 
 enum class MidiSystem {
-  Automatic,  // the ALSA sequencer when it can be opened, else a running JACK server
+  Automatic,  // Windows: winmm. Linux: the ALSA sequencer when it can be opened, else a running
+              // JACK server
   Alsa,
   Jack,
+  Winmm,
 };
 
 // Builds the backend for `system`. `clientName` names the clients that the backend opens; ports

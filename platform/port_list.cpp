@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/open_refusal.h"
+
 namespace q9m::platform {
 
 void StablePortList::Update(const std::vector<ListedPort>& present) {
@@ -22,21 +24,19 @@ void StablePortList::Update(const std::vector<ListedPort>& present) {
 
 std::unique_ptr<OutputConnection> ListedPortBackend::OpenOutput(uint32_t index, MMRESULT& error) {
   const auto port = outputs_.At(index);
-  if (!port) {
-    error = MMSYSERR_BADDEVICEID;
-    return nullptr;
-  }
-  return OpenOutputPort(*port, error);
+  error = MMSYSERR_BADDEVICEID;
+  auto connection = port ? OpenOutputPort(*port, error) : nullptr;
+  NoteOpenResult(PortDirection::Output, connection ? MMSYSERR_NOERROR : error);
+  return connection;
 }
 
 std::unique_ptr<InputSource> ListedPortBackend::OpenInput(uint32_t index, InputReceiver& receiver,
                                                           MMRESULT& error) {
   const auto port = inputs_.At(index);
-  if (!port) {
-    error = MMSYSERR_BADDEVICEID;
-    return nullptr;
-  }
-  return OpenInputPort(*port, receiver, error);
+  error = MMSYSERR_BADDEVICEID;
+  auto source = port ? OpenInputPort(*port, receiver, error) : nullptr;
+  NoteOpenResult(PortDirection::Input, source ? MMSYSERR_NOERROR : error);
+  return source;
 }
 
 }  // namespace q9m::platform

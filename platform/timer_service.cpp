@@ -8,6 +8,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/timer_resolution.h"
+
 namespace q9m::platform {
 
 namespace {
@@ -119,6 +121,7 @@ MMRESULT timeBeginPeriod(uint32_t period) {
   Registry& r = TheRegistry();
   std::lock_guard lock(r.mutex);
   ++r.raises[period];
+  RaiseSystemTimerResolution(period);
   return TIMERR_NOERROR;
 }
 
@@ -128,6 +131,7 @@ MMRESULT timeEndPeriod(uint32_t period) {
   auto it = r.raises.find(period);
   if (it == r.raises.end() || it->second == 0) return TIMERR_NOCANDO;
   --it->second;
+  LowerSystemTimerResolution(period);
   return TIMERR_NOERROR;
 }
 

@@ -42,7 +42,8 @@ inline constexpr uint32_t TIME_MIDI_PORTS = 0x1000;
 
 MMRESULT timeGetDevCaps(TIMECAPS* caps, uint32_t capsSize);
 // Raises (and lowers) the timer resolution; every raise must be matched by a lower with the
-// same period. Linux timers are high resolution already, so the service only keeps count.
+// same period. Linux timers are high resolution already, so there the service only keeps count;
+// on Windows it also raises the system timer's resolution (timer_resolution.h).
 MMRESULT timeBeginPeriod(uint32_t period);
 MMRESULT timeEndPeriod(uint32_t period);
 

@@ -12,6 +12,8 @@
 #   --memory MB      guest memory (default 1024)
 #   --dmesg FILE     keep the kernel log in FILE
 #   --allow-overrun  do not fail on "overrun" in the kernel log
+#   --cpu MODEL      qemu's CPU model (default max); wine needs qemu64, since with max the guest
+#                    kernel oopses on wine's first program
 # Inside, Q9M_VM=1, Q9M_VM_DEVICES=N and Q9M_VM_GADGET (the path of usb-midi-gadget.sh, for
 # unplugging and plugging in during a test) are set, and QT_QPA_PLATFORM defaults to offscreen.
 # Q9M_VM_CACHE names the cache folder (default ~/.cache/q9m-alsa-vm).
@@ -23,7 +25,7 @@ die() {
   exit 2
 }
 
-devices=1 virmidi=0 timeout=900 memory=1024 dmesg_file='' allow_overrun=0
+devices=1 virmidi=0 timeout=900 memory=1024 dmesg_file='' allow_overrun=0 cpu=max
 while [ $# -gt 0 ]; do
   case $1 in
   --devices) devices=${2:?}; shift 2 ;;
@@ -32,6 +34,7 @@ while [ $# -gt 0 ]; do
   --memory) memory=${2:?}; shift 2 ;;
   --dmesg) dmesg_file=${2:?}; shift 2 ;;
   --allow-overrun) allow_overrun=1; shift ;;
+  --cpu) cpu=${2:?}; shift 2 ;;
   --) shift; break ;;
   -*) die "unknown option $1" ;;
   *) break ;;
@@ -70,7 +73,7 @@ printf '%q ' "$@" >"$job/command"
 started=$(date +%s%N)
 set +e
 timeout -k 10 "$timeout" qemu-system-x86_64 \
-  -machine pc,accel=tcg -cpu max -smp 2 -m "$memory" \
+  -machine pc,accel=tcg -cpu "$cpu" -smp 2 -m "$memory" \
   -nodefaults -no-user-config -display none -no-reboot \
   -serial "file:$job/console" \
   -kernel "$image/vmlinuz" -initrd "$image/initramfs.cpio.gz" \
