@@ -3,9 +3,6 @@
 // ones named), runs one update on the same session, worker, dispatcher and ports as the dialog,
 // and reports its progress. Ctrl-C does what closing the dialog does. The exit statuses are
 // those of app/cli_options.h.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,7 +11,7 @@
 #include "app/console_report.h"
 #include "app/console_view.h"
 #include "app/progress_format.h"
-#include "app/stop_signal_set.h"
+#include "app/stop_requests.h"
 #include "firmware/image_origin.h"
 #include "platform/midi_system.h"
 #include "platform/open_refusal.h"
@@ -31,18 +28,7 @@ namespace {
 using Clock = UpdateProgress::Clock;
 
 // How often the main thread looks at the run and redraws.
-constexpr timespec kTick = {0, 100'000'000};
-
-std::string SignalName(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "the user (Ctrl-C)";
-    case SIGTERM:
-      return "SIGTERM";
-    default:
-      return "SIGHUP";
-  }
-}
+constexpr auto kTick = std::chrono::milliseconds(100);
 
 void PrintList(const std::vector<std::string>& outs, const std::vector<std::string>& ins,
                bool json) {
@@ -97,11 +83,10 @@ std::string Because(platform::PortDirection direction) {
 // Runs the update to its end, a stop signal or the time limit, then ends the worker.
 int RunUpdate(ui::UpdateSession& session, ConsoleView& view, ConsoleReport& report,
               const CliOptions& options, Clock::time_point start) {
-  const sigset_t stopSignals = StopSignalSet();
   const auto limit = start + std::chrono::seconds(options.timeoutSeconds);
-  int signal = 0;
-  while (!view.Finished() && signal <= 0 && Clock::now() < limit) {
-    signal = sigtimedwait(&stopSignals, nullptr, &kTick);
+  std::string stoppedBy;
+  while (!view.Finished() && stoppedBy.empty() && Clock::now() < limit) {
+    stoppedBy = WaitForStopRequest(kTick);
     report.Progress(view.Snapshot(Clock::now()), Clock::now());
   }
   // As when the dialog closes: the ports close, a waiting worker wakes to status 255 and ends
@@ -119,8 +104,8 @@ int RunUpdate(ui::UpdateSession& session, ConsoleView& view, ConsoleReport& repo
     report.Finished(RunOutcome::Failed, last, status, protocol::LoadString(last.errorId));
     return status;
   }
-  if (signal > 0) {
-    report.Finished(RunOutcome::Stopped, last, kExitStopped, SignalName(signal));
+  if (!stoppedBy.empty()) {
+    report.Finished(RunOutcome::Stopped, last, kExitStopped, stoppedBy);
     return kExitStopped;
   }
   report.Finished(RunOutcome::GaveUp, last, kExitFailed,
@@ -190,7 +175,7 @@ int Update(const CliOptions& options, const std::vector<std::string>& outs,
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ParsedCliOptions parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+  const ParsedCliOptions parsed = ParseCliOptions(ProgramArguments(argc, argv));
   if (!parsed.options) {
     std::fprintf(stderr, "q9m-update-cli: %s\nTry 'q9m-update-cli --help'.\n",
                  parsed.error.c_str());
@@ -207,14 +192,15 @@ int main(int argc, char** argv) {
     return kExitCompleted;
   }
 
-  // Before any other thread starts, so that every thread inherits the blocked signals.
-  const sigset_t stopSignals = StopSignalSet();
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before any other thread starts, so that every thread leaves the stop requests to the
+  // main thread.
+  TakeOverStopRequests();
 
   std::string error;
   // A client name of this process's own: a JACK server fails one of two clients that open under
   // one name at the same moment, as copies started together by a script would.
-  if (!platform::StartRealMidiService("q9m-update-cli-" + std::to_string(getpid()), &error)) {
+  if (!platform::StartRealMidiService("q9m-update-cli-" + std::to_string(CurrentProcessId()),
+                                      &error)) {
     ConsoleReport(ConsoleReport::StyleFor(stdout, options.json), stdout, stderr)
         .NotStarted("no MIDI system: " + error, kExitNotStarted);
     return kExitNotStarted;

@@ -16,4 +16,13 @@ InstanceClaim TakeInstanceNumber() {
   return {};
 }
 
+std::string TooManyInstancesText() {
+  return "It is forbidden to launch more than " + std::to_string(kMaxInstances) +
+         " instance of this application.";
+}
+
+std::string MidiClientName(int instanceNumber) {
+  return instanceNumber == 1 ? "q9m-updater" : "q9m-updater-" + std::to_string(instanceNumber);
+}
+
 }  // namespace q9m::app

@@ -93,21 +93,13 @@ bool CK2pUpdatorApp::InitInstance() {
   instanceMutex = claim.mutex;
   instanceNumber = claim.number;
   if (instanceNumber == 0) {
-    ShowStartupBox(
-        autorun,
-        QStringLiteral("It is forbidden to launch more than %1 instance of this application.")
-            .arg(kMaxInstances));
+    ShowStartupBox(autorun, QString::fromStdString(TooManyInstancesText()));
     exitStatus_ = 1;
     return false;
   }
 
   std::string midiError;
-  // A name of this copy's own: JACK gives two clients that open under one name at the same
-  // moment the same name, and one of them then fails to connect, as 20 copies started
-  // together showed.
-  const std::string clientName =
-      instanceNumber == 1 ? "q9m-updater" : "q9m-updater-" + std::to_string(instanceNumber);
-  const bool midi = platform::StartRealMidiService(clientName, &midiError);
+  const bool midi = platform::StartRealMidiService(MidiClientName(instanceNumber), &midiError);
   {
     ui::CK2pUpdatorDlg dialog(instanceNumber);
     dialog_ = &dialog;

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <string>
 
-#include "firmware/image_origin.h"
 #include "platform/midi_service.h"
 #include "protocol/string_table.h"
 #include "ui/about_dialog.h"
@@ -50,98 +49,30 @@ void MakeReadOnlyField(QLineEdit& field) {
 
 }  // namespace
 
-// The view the worker calls on its own thread. Each call is queued onto the dialog's thread,
-// so the dialog sees them in the order they were made. ReportError waits until the dialog
-// has shown and closed the box; Cancel releases every wait and drops every later call.
-class CK2pUpdatorDlg::WorkerView final : public protocol::UpdateView {
+// What the worker's calls do once the marshalled view has carried them to this thread.
+class CK2pUpdatorDlg::DialogView final : public protocol::UpdateView {
  public:
-  explicit WorkerView(CK2pUpdatorDlg& dialog) : dialog_(dialog) {}
+  explicit DialogView(CK2pUpdatorDlg& dialog) : d_(dialog) {}
 
   void SetActivityText(const std::string& text) override {
-    Post([text = QString::fromStdString(text)](CK2pUpdatorDlg& d) { d.activity_->setText(text); });
+    d_.activity_->setText(QString::fromStdString(text));
   }
   void SetStepText(const std::string& text) override {
-    Post([text = QString::fromStdString(text)](CK2pUpdatorDlg& d) { d.step_->setText(text); });
+    d_.step_->setText(QString::fromStdString(text));
   }
   void SetProgressRange(int lowest, int highest) override {
-    Post([lowest, highest](CK2pUpdatorDlg& d) { d.progress_->setRange(lowest, highest); });
+    d_.progress_->setRange(lowest, highest);
   }
   void SetProgressPosition(int position) override {
     // A position outside the range shows as the nearest end, rather than being ignored.
-    Post([position](CK2pUpdatorDlg& d) {
-      d.progress_->setValue(std::clamp(position, d.progress_->minimum(), d.progress_->maximum()));
-    });
+    d_.progress_->setValue(std::clamp(position, d_.progress_->minimum(), d_.progress_->maximum()));
   }
-  void RestoreControls() override {
-    Post([](CK2pUpdatorDlg& d) { d.RestoreControls(); });
-  }
-  void EnableExecute(bool enable) override {
-    Post([enable](CK2pUpdatorDlg& d) { d.EnableExecute(enable); });
-  }
-
-  void ReportError(int stringId) override {
-    auto wait = std::make_shared<Wait>();
-    {
-      std::lock_guard lock(mutex_);
-      if (cancelled_) return;
-      waits_.push_back(wait);
-      QMetaObject::invokeMethod(
-          &dialog_,
-          [&dialog = dialog_, stringId, wait] {
-            dialog.ShowWorkerError(stringId);
-            wait->Release();
-          },
-          Qt::QueuedConnection);
-    }
-    wait->Block();
-    std::lock_guard lock(mutex_);
-    waits_.erase(std::remove(waits_.begin(), waits_.end(), wait), waits_.end());
-  }
-
-  // Dialog thread, when the window closes: a waiting ReportError returns, and no later call
-  // reaches the dialog.
-  void Cancel() {
-    std::lock_guard lock(mutex_);
-    cancelled_ = true;
-    for (const auto& wait : waits_) wait->Release();
-  }
+  void ReportError(int stringId) override { d_.ShowWorkerError(stringId); }
+  void RestoreControls() override { d_.RestoreControls(); }
+  void EnableExecute(bool enable) override { d_.EnableExecute(enable); }
 
  private:
-  // One ReportError's wait for the box to be dismissed; released once or more.
-  class Wait {
-   public:
-    void Release() {
-      {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-      }
-      released_cv_.notify_all();
-    }
-    void Block() {
-      std::unique_lock lock(mutex_);
-      released_cv_.wait(lock, [this] { return released_; });
-    }
-
-   private:
-    std::mutex mutex_;
-    std::condition_variable released_cv_;
-    bool released_ = false;
-  };
-
-  // Posting under the lock means that once Cancel returned nothing more is queued.
-  template <typename F>
-  void Post(F call) {
-    std::lock_guard lock(mutex_);
-    if (cancelled_) return;
-    QMetaObject::invokeMethod(
-        &dialog_, [&dialog = dialog_, call = std::move(call)] { call(dialog); },
-        Qt::QueuedConnection);
-  }
-
-  CK2pUpdatorDlg& dialog_;
-  std::mutex mutex_;
-  bool cancelled_ = false;
-  std::vector<std::shared_ptr<Wait>> waits_;
+  CK2pUpdatorDlg& d_;
 };
 
 CK2pUpdatorDlg::CK2pUpdatorDlg(int instanceNumber, QWidget* parent)
@@ -150,7 +81,14 @@ CK2pUpdatorDlg::CK2pUpdatorDlg(int instanceNumber, QWidget* parent)
 CK2pUpdatorDlg::CK2pUpdatorDlg(int instanceNumber, protocol::DeviceState& device, QWidget* parent)
     : QDialog(parent),
       instanceNumber_(instanceNumber),
-      view_(std::make_unique<WorkerView>(*this)),
+      dialogView_(std::make_unique<DialogView>(*this)),
+      // Each call is queued onto this dialog's thread; none arrives once the dialog is gone.
+      view_(std::make_unique<MarshalledView>(*dialogView_,
+                                             [this] {
+                                               QMetaObject::invokeMethod(
+                                                   this, [this] { view_->RunPending(); },
+                                                   Qt::QueuedConnection);
+                                             })),
       session_(device) {
   CreateControls();
   OnInitDialog();
@@ -279,34 +217,18 @@ void CK2pUpdatorDlg::OnBnClickedExecute() {
     return;
   }
   if (!ConfirmBridgedPorts()) return;
-  QString refusal;
-  switch (session_.Execute(midiOut_->currentIndex(), midiIn_->currentIndex(), *view_)) {
-    case UpdateSession::ExecuteResult::Started:
-      midiIn_->setEnabled(false);
-      midiOut_->setEnabled(false);
-      execute_->setEnabled(false);
-      rescan_->setEnabled(false);
-      return;
-    case UpdateSession::ExecuteResult::Busy:
-      ShowError(protocol::IDS_IN_PROGRESS);
-      return;
-    case UpdateSession::ExecuteResult::StandInImages:
-      refusal = QString::fromStdString(firmware::StandInRefusalText());
-      break;
-    case UpdateSession::ExecuteResult::CantOpenOut:
-      refusal = Text(protocol::IDS_CANT_OPEN_MIDI_OUT);
-      break;
-    case UpdateSession::ExecuteResult::CantOpenIn:
-      refusal = Text(protocol::IDS_CANT_OPEN_MIDI_IN);
-      break;
-    case UpdateSession::ExecuteResult::NoThread:
-      // The string table has no text for this: the update could not be carried out.
-      refusal = Text(protocol::IDS_TRANSFER_ERROR);
-      break;
+  const auto result = session_.Execute(midiOut_->currentIndex(), midiIn_->currentIndex(), *view_);
+  if (result == UpdateSession::ExecuteResult::Started) {
+    SetPortControlsEnabled(false);
+    return;
   }
+  const QString refusal = QString::fromStdString(UpdateSession::RefusalText(result));
   QPointer<CK2pUpdatorDlg> self(this);
   ShowErrorText(refusal);
-  if (self && !closing_) emit executeEnded(false, refusal);
+  // A press while busy is no press of its own: the running update reports its end.
+  if (self && !closing_ && result != UpdateSession::ExecuteResult::Busy) {
+    emit executeEnded(false, refusal);
+  }
 }
 
 bool CK2pUpdatorDlg::ConfirmBridgedPorts() {
@@ -314,7 +236,7 @@ bool CK2pUpdatorDlg::ConfirmBridgedPorts() {
   if (warning.empty()) return true;
   // Asked before anything is sent: an update cut short on the way leaves the flash erased.
   QMessageBox box(QMessageBox::Warning, windowTitle(),
-                  QString::fromStdString(warning + "\n\nUpdate over these ports all the same?"),
+                  QString::fromStdString(warning + "\n\n" + kBridgedPortsQuestion),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::No);
   QPointer<CK2pUpdatorDlg> self(this);

@@ -11,13 +11,12 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "protocol/update_context.h"
 #include "protocol/update_view.h"
+#include "ui/marshalled_view.h"
 #include "ui/update_session.h"
 
 class QComboBox;
@@ -79,7 +78,7 @@ class CK2pUpdatorDlg : public QDialog {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  class WorkerView;
+  class DialogView;
 
   void CreateControls();
   void OnInitDialog();
@@ -99,7 +98,8 @@ class CK2pUpdatorDlg : public QDialog {
 
   const int instanceNumber_;
   bool closing_ = false;
-  std::unique_ptr<WorkerView> view_;
+  std::unique_ptr<DialogView> dialogView_;
+  std::unique_ptr<MarshalledView> view_;
   UpdateSession session_;
   std::vector<QPointer<QMessageBox>> openBoxes_;  // the error boxes up, innermost last
 

@@ -34,5 +34,7 @@ std::vector<std::string> MidiInNames();
 // What the platform says about the chosen ports before an update (a bridge known to cut long
 // messages), one sentence per port that has a warning; empty when neither has one.
 std::string PortRouteWarning(int outIndex, int inIndex);
+// The question that follows such a warning, before anything is sent.
+inline constexpr const char* kBridgedPortsQuestion = "Update over these ports all the same?";
 
 }  // namespace q9m::ui

@@ -4,6 +4,7 @@
 
 #include "firmware/image_origin.h"
 #include "protocol/reply_dispatcher.h"
+#include "protocol/string_table.h"
 #include "protocol/update_worker.h"
 
 namespace q9m::ui {
@@ -43,6 +44,25 @@ UpdateSession::ExecuteResult UpdateSession::Execute(int outIndex, int inIndex,
     return ExecuteResult::NoThread;
   }
   return ExecuteResult::Started;
+}
+
+std::string UpdateSession::RefusalText(ExecuteResult result) {
+  switch (result) {
+    case ExecuteResult::Started:
+      return {};
+    case ExecuteResult::Busy:
+      return protocol::LoadString(protocol::IDS_IN_PROGRESS);
+    case ExecuteResult::StandInImages:
+      return firmware::StandInRefusalText();
+    case ExecuteResult::CantOpenOut:
+      return protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_OUT);
+    case ExecuteResult::CantOpenIn:
+      return protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_IN);
+    case ExecuteResult::NoThread:
+      // The string table has no text for this: the update could not be carried out.
+      return protocol::LoadString(protocol::IDS_TRANSFER_ERROR);
+  }
+  return {};
 }
 
 void UpdateSession::Close() {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
 
 #include "midi/dxm_timer.h"
@@ -35,6 +36,8 @@ class UpdateSession {
   // images that was not allowed to update (firmware::UpdatesAllowed) touches no port. When
   // the system cannot start the worker thread nothing is sent and the session is not busy.
   ExecuteResult Execute(int outIndex, int inIndex, protocol::UpdateView& view);
+  // What the user is told when Execute did not start an update (empty for Started).
+  static std::string RefusalText(ExecuteResult result);
 
   // The busy flag: set by a successful Execute, cleared when the view restores the controls.
   bool Busy() const { return busy_.load(); }

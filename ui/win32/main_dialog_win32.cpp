@@ -1,0 +1,309 @@
+#include "ui/win32/main_dialog_win32.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <vector>
+
+#include "protocol/string_table.h"
+#include "ui/instance_name.h"
+#include "ui/port_preselection.h"
+#include "ui/win32/about_box_win32.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/resource_strings.h"
+#include "ui/win32/wide_text.h"
+
+namespace q9m::ui::win32 {
+
+namespace {
+
+// Posted by the worker's calls: run what the marshalled view has queued.
+constexpr UINT kWmWorkerCalls = WM_APP + 1;
+// Posted at the end of WM_INITDIALOG: the window is up.
+constexpr UINT kWmOpened = WM_APP + 2;
+
+HINSTANCE Module() {
+  return GetModuleHandleW(nullptr);
+}
+
+// Item k of the list is port k; the instance's preferred port is selected, or none.
+void FillList(HWND list, const std::vector<std::string>& names, int instanceNumber) {
+  SendMessageW(list, CB_RESETCONTENT, 0, 0);
+  for (const std::string& name : names) {
+    const std::wstring text = Widen(name);
+    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(PreselectPort(names, instanceNumber)), 0);
+}
+
+int Selection(HWND list) {
+  const LRESULT index = SendMessageW(list, CB_GETCURSEL, 0, 0);
+  return index == CB_ERR ? kNoSelection : static_cast<int>(index);
+}
+
+HICON LoadAppIcon(int size) {
+  return static_cast<HICON>(LoadImageW(Module(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size,
+                                       size, LR_DEFAULTCOLOR));
+}
+
+// The message boxes and dialogs that `owner` has up on this thread.
+std::vector<HWND> OwnedDialogs(HWND owner) {
+  struct Search {
+    HWND owner;
+    std::vector<HWND> found;
+  } search{owner, {}};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        wchar_t className[16] = {};
+        GetClassNameW(window, className, 16);
+        if (GetWindow(window, GW_OWNER) == s->owner && wcscmp(className, L"#32770") == 0) {
+          s->found.push_back(window);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+}  // namespace
+
+CK2pUpdatorDlg::CK2pUpdatorDlg(int instanceNumber, protocol::DeviceState& device)
+    : instanceNumber_(instanceNumber),
+      view_(*this,
+            [this] {
+              if (HWND window = window_.load()) PostMessageW(window, kWmWorkerCalls, 0, 0);
+            }),
+      session_(device) {}
+
+CK2pUpdatorDlg::~CK2pUpdatorDlg() {
+  Shutdown();
+  if (largeIcon_ != nullptr) DestroyIcon(largeIcon_);
+  if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
+}
+
+void CK2pUpdatorDlg::DoModal() {
+  DialogBoxParamW(Module(), MAKEINTRESOURCEW(IDD_Q9M_UPDATER_DIALOG), nullptr, DialogProc,
+                  reinterpret_cast<LPARAM>(this));
+  Shutdown();  // the window may also have gone without a close (a failed creation)
+}
+
+INT_PTR CALLBACK CK2pUpdatorDlg::DialogProc(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* dialog = reinterpret_cast<CK2pUpdatorDlg*>(lParam);
+    SetWindowLongPtrW(window, DWLP_USER, lParam);
+    dialog->hwnd_ = window;
+    dialog->window_.store(window);
+  }
+  auto* dialog = reinterpret_cast<CK2pUpdatorDlg*>(GetWindowLongPtrW(window, DWLP_USER));
+  if (dialog == nullptr) return FALSE;
+  return dialog->OnMessage(message, wParam);
+}
+
+INT_PTR CK2pUpdatorDlg::OnMessage(UINT message, WPARAM wParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog();
+      return TRUE;  // the focus goes to Execute, the first control that takes it
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDOK:
+          OnExecute();
+          return TRUE;
+        case IDCANCEL:
+          OnClose();
+          return TRUE;
+        case IDC_RESCAN:
+          if (HIWORD(wParam) == BN_CLICKED) OnRescan();
+          return TRUE;
+      }
+      return FALSE;
+    case WM_CLOSE:
+      OnClose();
+      return TRUE;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
+        OnAbout();
+        return TRUE;
+      }
+      return FALSE;
+    case kWmOpened:
+      if (onOpened_ && !closing_) onOpened_();
+      return TRUE;
+    case kWmWorkerCalls:
+      view_.RunPending();
+      return TRUE;
+    case WM_DPICHANGED:
+      // The dialog manager scales the layout and fonts itself; the icons are chosen per size.
+      SetIcons(HIWORD(wParam));
+      return FALSE;
+    case WM_QUERYDRAGICON:
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(largeIcon_));
+      return TRUE;
+    case WM_DESTROY:
+      window_.store(nullptr);
+      return FALSE;
+  }
+  return FALSE;
+}
+
+void CK2pUpdatorDlg::OnInitDialog() {
+  if (HMENU menu = GetSystemMenu(hwnd_, FALSE)) {
+    const std::wstring about = ResourceString(protocol::IDS_ABOUTBOX);
+    if (!about.empty()) {
+      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+      AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+    }
+  }
+  SetIcons(GetDpiForWindow(hwnd_));
+  FillPortLists();
+  session_.StartTimer();
+  SendDlgItemMessageW(hwnd_, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
+  SendDlgItemMessageW(hwnd_, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+  SetWindowTextW(hwnd_, Widen(InstanceName(instanceNumber_)).c_str());
+  PostMessageW(hwnd_, kWmOpened, 0, 0);
+}
+
+void CK2pUpdatorDlg::SetIcons(UINT dpi) {
+  HICON large = LoadAppIcon(GetSystemMetricsForDpi(SM_CXICON, dpi));
+  HICON small = LoadAppIcon(GetSystemMetricsForDpi(SM_CXSMICON, dpi));
+  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large));
+  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+  if (largeIcon_ != nullptr) DestroyIcon(largeIcon_);
+  if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
+  largeIcon_ = large;
+  smallIcon_ = small;
+}
+
+void CK2pUpdatorDlg::FillPortLists() {
+  FillList(GetDlgItem(hwnd_, IDC_MIDI_OUT), MidiOutNames(), instanceNumber_);
+  FillList(GetDlgItem(hwnd_, IDC_MIDI_IN), MidiInNames(), instanceNumber_);
+}
+
+void CK2pUpdatorDlg::OnExecute() {
+  if (closing_) return;
+  if (session_.Busy()) {
+    ShowError(protocol::IDS_IN_PROGRESS);
+    return;
+  }
+  if (!ConfirmBridgedPorts()) return;
+  const auto result = session_.Execute(Selection(GetDlgItem(hwnd_, IDC_MIDI_OUT)),
+                                       Selection(GetDlgItem(hwnd_, IDC_MIDI_IN)), view_);
+  if (result != UpdateSession::ExecuteResult::Started) {
+    ShowErrorText(Widen(UpdateSession::RefusalText(result)));
+    return;
+  }
+  SetPortControlsEnabled(false);
+  // Execute had the focus and is now disabled. On the activity field Enter does nothing and
+  // Esc still closes; on Exit, Enter would close the window and cut the update short.
+  SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd_, IDC_ACTIVITY)),
+               TRUE);
+}
+
+bool CK2pUpdatorDlg::ConfirmBridgedPorts() {
+  const std::string warning = PortRouteWarning(Selection(GetDlgItem(hwnd_, IDC_MIDI_OUT)),
+                                               Selection(GetDlgItem(hwnd_, IDC_MIDI_IN)));
+  if (warning.empty()) return true;
+  // Asked before anything is sent: an update cut short on the way leaves the flash erased.
+  const std::wstring text = Widen(warning + "\n\n" + kBridgedPortsQuestion);
+  const std::wstring title = Widen(InstanceName(instanceNumber_));
+  const int answer =
+      MessageBoxW(hwnd_, text.c_str(), title.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  return answer == IDYES && !closing_;
+}
+
+void CK2pUpdatorDlg::OnRescan() {
+  if (closing_) return;
+  FillPortLists();
+  Enable(IDOK, true);
+}
+
+void CK2pUpdatorDlg::OnAbout() {
+  if (closing_) return;
+  RunAboutBox(hwnd_);
+}
+
+void CK2pUpdatorDlg::OnClose() {
+  Shutdown();
+  EndDialog(hwnd_, IDCANCEL);
+}
+
+void CK2pUpdatorDlg::ShowError(int stringId) {
+  ShowErrorText(ResourceString(stringId));
+}
+
+void CK2pUpdatorDlg::ShowErrorText(const std::wstring& text) {
+  if (closing_) return;
+  const std::wstring caption = ResourceString(protocol::IDS_ERROR_CAPTION);
+  MessageBoxW(hwnd_, text.c_str(), caption.c_str(), MB_OK | MB_ICONSTOP);
+}
+
+void CK2pUpdatorDlg::Enable(int id, bool enabled) {
+  EnableWindow(GetDlgItem(hwnd_, id), enabled ? TRUE : FALSE);
+}
+
+void CK2pUpdatorDlg::SetPortControlsEnabled(bool enabled) {
+  Enable(IDC_MIDI_IN, enabled);
+  Enable(IDC_MIDI_OUT, enabled);
+  Enable(IDOK, enabled);
+  Enable(IDC_RESCAN, enabled);
+}
+
+void CK2pUpdatorDlg::SetActivityText(const std::string& text) {
+  SetDlgItemTextW(hwnd_, IDC_ACTIVITY, Widen(text).c_str());
+}
+
+void CK2pUpdatorDlg::SetStepText(const std::string& text) {
+  SetDlgItemTextW(hwnd_, IDC_STEP, Widen(text).c_str());
+}
+
+void CK2pUpdatorDlg::SetProgressRange(int lowest, int highest) {
+  SendDlgItemMessageW(hwnd_, IDC_PROGRESS, PBM_SETRANGE32, static_cast<WPARAM>(lowest),
+                      static_cast<LPARAM>(highest));
+}
+
+void CK2pUpdatorDlg::SetProgressPosition(int position) {
+  // A position outside the range shows as the nearest end, rather than being ignored.
+  PBRANGE range{};
+  SendDlgItemMessageW(hwnd_, IDC_PROGRESS, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  const int shown = std::clamp(position, range.iLow, std::max(range.iLow, range.iHigh));
+  SendDlgItemMessageW(hwnd_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(shown), 0);
+}
+
+void CK2pUpdatorDlg::ReportError(int stringId) {
+  ShowError(stringId);
+  RestoreControls();
+}
+
+void CK2pUpdatorDlg::RestoreControls() {
+  if (closing_) return;
+  SetPortControlsEnabled(true);
+  session_.ClearBusy();
+}
+
+void CK2pUpdatorDlg::EnableExecute(bool enable) {
+  if (closing_) return;
+  Enable(IDOK, enable);
+}
+
+void CK2pUpdatorDlg::Shutdown() {
+  if (closing_) return;
+  closing_ = true;
+  // First the worker's waits, so that it cannot be holding on to a box while the session
+  // joins it; then any box still up (an error box, the About box), whose own loop ends once
+  // control is back in it.
+  view_.Cancel();
+  if (hwnd_ != nullptr) {
+    // Cancel ends an error box and the About box; No ends the question, which has no Cancel.
+    for (HWND box : OwnedDialogs(hwnd_)) {
+      SendMessageW(box, WM_COMMAND, IDCANCEL, 0);
+      SendMessageW(box, WM_COMMAND, IDNO, 0);
+    }
+  }
+  session_.Close();
+}
+
+}  // namespace q9m::ui::win32
