@@ -28,20 +28,6 @@ MMRESULT FromAlsaError(int error) {
   }
 }
 
-// The kernel driver of a card as its control device names it; empty when it cannot be read.
-std::string CardDriver(int card) {
-  snd_ctl_t* control = nullptr;
-  if (snd_ctl_open(&control, ("hw:" + std::to_string(card)).c_str(), SND_CTL_NONBLOCK) < 0) {
-    return {};
-  }
-  snd_ctl_card_info_t* info = nullptr;
-  snd_ctl_card_info_alloca(&info);
-  std::string driver;
-  if (snd_ctl_card_info(control, info) >= 0) driver = snd_ctl_card_info_get_driver(info);
-  snd_ctl_close(control);
-  return driver;
-}
-
 // snd-usb-audio's name for its cards: its drain waits for the USB packets in flight.
 constexpr const char* kUsbAudioDriver = "USB-Audio";
 
@@ -64,7 +50,7 @@ MMRESULT RawMidiOutput::Open() {
     out_ = nullptr;
     return FromAlsaError(result);
   }
-  driverDrains_ = CardDriver(address_.card) == kUsbAudioDriver;
+  driverDrains_ = ReadCardInfo(address_.card).driver == kUsbAudioDriver;
   return SizeBuffer();
 }
 

@@ -30,12 +30,25 @@ struct SeqPort {
   int card = -1;          // the client's sound card, or negative for none
   bool hardware = false;  // the port is of the hardware type (snd-seq-midi's ports are)
   unsigned int caps = 0;  // SND_SEQ_PORT_CAP_*
+  // Tells this port apart from one that another device gets at the same address later: for a
+  // card's port the card's long name, which says where the device is plugged in ("... at
+  // usb-0000:00:14.0-2, full speed"), and the port's name; for a program's, its client's name
+  // and the port's.
+  std::string identity;
 };
 
-// Every port of every client but the system's, in client and port order.
+// What a card's control device says of the card; empty texts when it cannot be read.
+struct CardInfo {
+  std::string driver;
+  std::string longName;
+};
+CardInfo ReadCardInfo(int card);
+
+// Every port of every client but the system's, in client and port order, with identities.
 std::vector<SeqPort> ListSeqPorts(snd_seq_t* seq);
-// The port at `address` now, or nothing when it is gone.
-std::optional<SeqPort> DescribeSeqPort(snd_seq_t* seq, SeqAddress address);
+// The port at `address` now, or nothing when it is gone; its identity only when asked for
+// (that reads the card's control device).
+std::optional<SeqPort> DescribeSeqPort(snd_seq_t* seq, SeqAddress address, bool identify = false);
 
 // The raw MIDI substream whose buffer holds the bytes sent to `port` until they leave: the
 // card's output substream behind a hardware port, or the far end's input of a VirMIDI port.
