@@ -42,6 +42,9 @@ class InputReceiver {
  public:
   virtual ~InputReceiver() = default;
   virtual void Receive(const uint8_t* bytes, size_t n) = 0;
+  // Bytes were lost at this point of the stream (a buffer on the way overflowed): a message
+  // being received is incomplete, and the bytes that follow must not complete it.
+  virtual void Lost() {}
 };
 
 class InputSource {

@@ -148,7 +148,10 @@ bool SeqInput::ReadAvailable(const std::vector<pollfd>& /*fds*/) {
     snd_seq_event_t* event = nullptr;
     const int result = snd_seq_event_input(seq_.get(), &event);
     if (result == -EAGAIN) return true;
-    if (result == -ENOSPC) continue;  // the pool overflowed and events were lost; read on
+    if (result == -ENOSPC) {  // the pool overflowed and events were lost; read on
+      receiver_.Lost();
+      continue;
+    }
     if (result < 0 || event == nullptr) return result == -EINTR;
     if (event->type == SND_SEQ_EVENT_PORT_UNSUBSCRIBED || event->type == SND_SEQ_EVENT_PORT_EXIT ||
         event->type == SND_SEQ_EVENT_CLIENT_EXIT) {
