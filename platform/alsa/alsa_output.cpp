@@ -160,6 +160,9 @@ MMRESULT SeqOutput::Open() {
   const auto destination = DescribeSeqPort(seq_.get(), destination_);
   if (!destination) return MMSYSERR_BADDEVICEID;
   pacing_ = PacingBufferOf(*destination);
+  // A card's port puts each event at once into a kernel buffer and drops what does not fit,
+  // unseen: it is sent to only when that buffer can be watched.
+  if (destination->card >= 0 && !pacing_) return MMSYSERR_ERROR;
   port_ = snd_seq_create_simple_port(
       seq_.get(), "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
       SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
@@ -170,6 +173,9 @@ MMRESULT SeqOutput::Open() {
       result < 0) {
     return FromAlsaError(result);
   }
+  // The card's output is open now that we are subscribed; a fill that cannot be read (a
+  // container that masks /proc/asound, a kernel without it) leaves nothing to pace the sends by.
+  if (pacing_ && pacing_->output && !ReadPacingBuffer(*pacing_)) return MMSYSERR_ERROR;
   return MMSYSERR_NOERROR;
 }
 
@@ -181,22 +187,20 @@ bool SeqOutput::DestinationThere() {
   return seq_ && DescribeSeqPort(seq_.get(), destination_).has_value();
 }
 
-MMRESULT SeqOutput::WaitForFill(size_t room, size_t* free) {
+template <typename Ready>
+MMRESULT SeqOutput::WaitForFill(Ready ready, BufferFill* seen) {
   size_t lastWaiting = SIZE_MAX;
   auto lastProgress = Clock::now();
   for (;;) {
     const auto fill = ReadPacingBuffer(*pacing_);
-    if (!fill) {
-      // Nobody reads the far end of a VirMIDI port: the kernel would drop what is sent. A card's
-      // output is open while we are subscribed, so only a /proc that cannot be read gets here.
-      if (free) *free = SIZE_MAX;
-      return pacing_->output ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
-    }
-    if (room == kEmpty ? fill->waiting == 0 : fill->waiting + room <= fill->size) {
-      if (free) *free = fill->size - fill->waiting;
+    // Unreadable: the card went away, or nobody reads the far end of a VirMIDI port (where the
+    // kernel would drop what is sent). Never sent to unwatched.
+    if (!fill) return DestinationThere() ? MMSYSERR_ERROR : MMSYSERR_NODRIVER;
+    if (fill->size < kSeqChunkBytes) return MMSYSERR_INVALPARAM;
+    if (ready(*fill)) {
+      if (seen) *seen = *fill;
       return MMSYSERR_NOERROR;
     }
-    if (room != kEmpty && room > fill->size) return MMSYSERR_INVALPARAM;
     if (fill->waiting != lastWaiting) {
       lastWaiting = fill->waiting;
       lastProgress = Clock::now();
@@ -205,6 +209,18 @@ MMRESULT SeqOutput::WaitForFill(size_t room, size_t* free) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+MMRESULT SeqOutput::WaitForRoom(size_t bytes, size_t* room) {
+  BufferFill fill;
+  const MMRESULT result =
+      WaitForFill([&](const BufferFill& f) { return f.waiting + bytes <= f.size; }, &fill);
+  *room = result == MMSYSERR_NOERROR ? fill.size - fill.waiting : 0;
+  return result;
+}
+
+MMRESULT SeqOutput::WaitUntilDrained() {
+  return WaitForFill([](const BufferFill& f) { return f.waiting == 0; }, nullptr);
 }
 
 MMRESULT SeqOutput::Deliver(snd_seq_event_t& event) {
@@ -233,23 +249,24 @@ MMRESULT SeqOutput::SendLong(MIDIHDR* header) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
   const size_t n = header->dwBufferLength;
   // Bytes that the buffer behind the destination surely has room for: it was seen to have that
-  // much free, and only the driver takes from it since.
-  size_t credit = pacing_ ? 0 : SIZE_MAX;
+  // much free, and only the driver takes from it since. A program's port needs none: its full
+  // input pool refuses an event, and Deliver tries again.
+  size_t room = 0;
   snd_seq_event_t event;
   for (size_t at = 0; at < n;) {
     const size_t chunk = std::min(kSeqChunkBytes, n - at);
-    if (credit < chunk) {
-      if (MMRESULT r = WaitForFill(chunk, &credit); r != MMSYSERR_NOERROR) return r;
+    if (pacing_ && room < chunk) {
+      if (MMRESULT r = WaitForRoom(chunk, &room); r != MMSYSERR_NOERROR) return r;
     }
     snd_seq_ev_clear(&event);
     snd_seq_ev_set_sysex(&event, chunk, const_cast<uint8_t*>(bytes + at));
     if (MMRESULT r = Send(event); r != MMSYSERR_NOERROR) return r;
-    if (credit != SIZE_MAX) credit -= chunk;
+    room -= std::min(room, chunk);
     at += chunk;
   }
   // Done once the buffer behind the destination is empty: the last byte has left the kernel.
   if (pacing_) {
-    if (MMRESULT r = WaitForFill(kEmpty, nullptr); r != MMSYSERR_NOERROR) return r;
+    if (MMRESULT r = WaitUntilDrained(); r != MMSYSERR_NOERROR) return r;
   }
   if (!DestinationThere()) return MMSYSERR_NODRIVER;
   MarkDone(header);
@@ -268,7 +285,8 @@ MMRESULT SeqOutput::SendShort(uint32_t packed) {
   if (used <= 0 || event.type == SND_SEQ_EVENT_NONE) return MMSYSERR_INVALPARAM;
   if (!DestinationThere()) return MMSYSERR_NODRIVER;
   if (pacing_) {
-    if (MMRESULT r = WaitForFill(ShortMessageLength(bytes[0]), nullptr); r != MMSYSERR_NOERROR) {
+    size_t room = 0;
+    if (MMRESULT r = WaitForRoom(ShortMessageLength(bytes[0]), &room); r != MMSYSERR_NOERROR) {
       return r;
     }
   }
