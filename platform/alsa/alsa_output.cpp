@@ -163,12 +163,14 @@ MMRESULT SeqOutput::Open() {
   // A card's port puts each event at once into a kernel buffer and drops what does not fit,
   // unseen: it is sent to only when that buffer can be watched.
   if (destination->card >= 0 && !pacing_) return MMSYSERR_ERROR;
-  port_ = snd_seq_create_simple_port(
-      seq_.get(), "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  // No other program may see the port or subscribe to it: events go to the device alone.
+  port_ =
+      snd_seq_create_simple_port(seq_.get(), "out", kUnexportedPort,
+                                 SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
   if (port_ < 0) return FromAlsaError(port_);
   // The subscription is what makes snd-seq-midi open the card's raw MIDI output; events sent
-  // straight to a port that nobody subscribed to are refused.
+  // to a port that nobody subscribed to are refused. Our own client needs no capability of the
+  // port to subscribe it.
   if (int result = snd_seq_connect_to(seq_.get(), port_, destination_.client, destination_.port);
       result < 0) {
     return FromAlsaError(result);
@@ -237,8 +239,10 @@ MMRESULT SeqOutput::Deliver(snd_seq_event_t& event) {
 }
 
 MMRESULT SeqOutput::Send(snd_seq_event_t& event) {
+  // Addressed to the device itself, not to the subscribers: nobody else gets a copy, and only
+  // the device's refusal can make Deliver send an event again.
   snd_seq_ev_set_source(&event, port_);
-  snd_seq_ev_set_subs(&event);
+  snd_seq_ev_set_dest(&event, destination_.client, destination_.port);
   snd_seq_ev_set_direct(&event);
   return Deliver(event);
 }

@@ -18,6 +18,10 @@ struct SeqCloser {
 };
 using SeqHandle = std::unique_ptr<snd_seq_t, SeqCloser>;
 
+// The capabilities of the program's own ports: none that another program could use to
+// subscribe to the port or to subscribe it to another, and hidden from their lists.
+inline constexpr unsigned int kUnexportedPort = SND_SEQ_PORT_CAP_NO_EXPORT;
+
 // Opens a sequencer client named `clientName` for `streams` (SND_SEQ_OPEN_INPUT, _OUTPUT or
 // _DUPLEX), not blocking. Nothing, with alsa-lib's error in *error, when it cannot be opened.
 SeqHandle OpenSeq(const std::string& clientName, int streams, int* error);
