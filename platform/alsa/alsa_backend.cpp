@@ -35,7 +35,7 @@ class AlsaBackend final : public ListedPortBackend {
                                                    MMRESULT& error) override {
     const auto port = Describe(listed, error);
     if (!port) return nullptr;
-    if (auto raw = alsa::RawMidiBehindPort(port->card, port->address.port, port->hardware)) {
+    if (auto raw = alsa::RawMidiOfPort(*port)) {
       auto output = std::make_unique<alsa::RawMidiOutput>(*raw);
       if (output->Open() == MMSYSERR_NOERROR) return output;
     }
@@ -46,7 +46,7 @@ class AlsaBackend final : public ListedPortBackend {
                                              MMRESULT& error) override {
     const auto port = Describe(listed, error);
     if (!port) return nullptr;
-    if (auto raw = alsa::RawMidiBehindPort(port->card, port->address.port, port->hardware)) {
+    if (auto raw = alsa::RawMidiOfPort(*port)) {
       auto input = std::make_unique<alsa::RawMidiInput>(*raw, receiver);
       if (input->Open() == MMSYSERR_NOERROR) return input;
     }

@@ -1,5 +1,6 @@
 #include "platform/alsa/alsa_seq.h"
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -98,8 +99,42 @@ std::optional<SeqPort> DescribeSeqPort(snd_seq_t* seq, SeqAddress address, bool 
   return Describe(client, port, identify ? &cardNames : nullptr);
 }
 
+std::optional<RawMidiAddress> RawMidiOfPort(const SeqPort& port) {
+  auto describe = [](RawMidiAddress address) -> std::optional<RawMidiDescription> {
+    snd_ctl_t* control = nullptr;
+    if (snd_ctl_open(&control, ("hw:" + std::to_string(address.card)).c_str(), SND_CTL_NONBLOCK) <
+        0) {
+      return std::nullopt;
+    }
+    snd_rawmidi_info_t* info = nullptr;
+    snd_rawmidi_info_alloca(&info);
+    snd_rawmidi_info_set_device(info, static_cast<unsigned int>(address.device));
+    auto select = [&](snd_rawmidi_stream_t stream, int subdevice) {
+      snd_rawmidi_info_set_stream(info, stream);
+      snd_rawmidi_info_set_subdevice(info, subdevice);
+      return snd_ctl_rawmidi_info(control, info) >= 0;
+    };
+    const int outputs = select(SND_RAWMIDI_STREAM_OUTPUT, 0)
+                            ? static_cast<int>(snd_rawmidi_info_get_subdevices_count(info))
+                            : 0;
+    const int inputs = select(SND_RAWMIDI_STREAM_INPUT, 0)
+                           ? static_cast<int>(snd_rawmidi_info_get_subdevices_count(info))
+                           : 0;
+    std::optional<RawMidiDescription> result;
+    if (select(address.subdevice < outputs ? SND_RAWMIDI_STREAM_OUTPUT : SND_RAWMIDI_STREAM_INPUT,
+               address.subdevice)) {
+      result =
+          RawMidiDescription{snd_rawmidi_info_get_name(info),
+                             snd_rawmidi_info_get_subdevice_name(info), std::max(outputs, inputs)};
+    }
+    snd_ctl_close(control);
+    return result;
+  };
+  return RawMidiBehindPort(port.card, port.address.port, port.hardware, port.port, describe);
+}
+
 std::optional<PacingBuffer> PacingBufferOf(const SeqPort& port) {
-  if (auto raw = RawMidiBehindPort(port.card, port.address.port, port.hardware)) {
+  if (auto raw = RawMidiOfPort(port)) {
     return PacingBuffer{*raw, /*output=*/true};
   }
   if (auto virmidi = VirMidiDeviceOfClient(port.client)) {

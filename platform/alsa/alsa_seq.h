@@ -54,6 +54,10 @@ std::vector<SeqPort> ListSeqPorts(snd_seq_t* seq);
 // (that reads the card's control device).
 std::optional<SeqPort> DescribeSeqPort(snd_seq_t* seq, SeqAddress address, bool identify = false);
 
+// The raw MIDI substream behind a port that snd-seq-midi made for a card's raw MIDI device (see
+// RawMidiBehindPort), asking the card's control device for the names.
+std::optional<RawMidiAddress> RawMidiOfPort(const SeqPort& port);
+
 // The raw MIDI substream whose buffer holds the bytes sent to `port` until they leave: the
 // card's output substream behind a hardware port, or the far end's input of a VirMIDI port.
 struct PacingBuffer {
