@@ -71,9 +71,15 @@ MMRESULT RawMidiOutput::SizeBuffer() {
 void RawMidiOutput::Close() {
   if (out_ == nullptr) return;
   // The kernel drains the buffer on close, for up to 10 s with a stuck device; what is still
-  // there belongs to a send that failed, so it is dropped and the close returns at once.
-  snd_rawmidi_drop(out_);
-  snd_rawmidi_close(out_);
+  // there belongs to a send that failed, so it is dropped and the close returns at once. Once
+  // the device has gone, the drop is refused and the kernel's drain waits the whole 10 s for a
+  // buffer that nobody empties any more: that close finishes on a thread of its own (a process
+  // that ends meanwhile cuts the wait short), and this one returns at once all the same.
+  if (snd_rawmidi_drop(out_) < 0) {
+    std::thread([out = out_] { snd_rawmidi_close(out); }).detach();
+  } else {
+    snd_rawmidi_close(out_);
+  }
   out_ = nullptr;
 }
 
