@@ -81,19 +81,16 @@ class AlsaVmTest : public ::testing::Test {
   }
   // The listed index of gadget `g`'s port: its card's long name says where it is plugged in.
   uint32_t OutputOf(int g) {
-    const std::string where = "dummy_hcd." + std::to_string(g) + "-";
-    for (uint32_t i = 0; i < backend_->OutputCount(); ++i) {
-      if (backend_->OutputIdentity(i).value_or("").find(where) != std::string::npos) return i;
-    }
-    ADD_FAILURE() << "no output port of gadget " << g;
-    return UINT32_MAX;
+    return PortOf(g, backend_->OutputCount(), &MidiBackend::OutputIdentity);
   }
-  uint32_t InputOf(int g) {
+  uint32_t InputOf(int g) { return PortOf(g, backend_->InputCount(), &MidiBackend::InputIdentity); }
+  uint32_t PortOf(int g, uint32_t count,
+                  std::optional<std::string> (MidiBackend::*identity)(uint32_t)) {
     const std::string where = "dummy_hcd." + std::to_string(g) + "-";
-    for (uint32_t i = 0; i < backend_->InputCount(); ++i) {
-      if (backend_->InputIdentity(i).value_or("").find(where) != std::string::npos) return i;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (((*backend_).*identity)(i).value_or("").find(where) != std::string::npos) return i;
     }
-    ADD_FAILURE() << "no input port of gadget " << g;
+    ADD_FAILURE() << "no port of gadget " << g;
     return UINT32_MAX;
   }
 
