@@ -26,8 +26,10 @@ bool InputPump::Push(const uint8_t* bytes, size_t n) {
   if (n == 0 || stopping_.load(std::memory_order_acquire)) return false;
   const uint64_t written = written_.load(std::memory_order_relaxed);
   const uint64_t free = kCapacity - (written - read_.load(std::memory_order_acquire));
-  if (n > free) {
+  if (lost_.load(std::memory_order_acquire) || n > free) {
     dropped_.fetch_add(1, std::memory_order_relaxed);
+    lost_.store(true, std::memory_order_release);
+    WakePump();
     return false;
   }
   const size_t at = written % kCapacity;
@@ -56,7 +58,15 @@ void InputPump::Run() {
     // Read the wake-up count before looking at the ring: a push after the look changes it, so
     // the sleep below does not miss that push.
     const uint32_t seen = Word(wakeups_).load(std::memory_order_acquire);
+    // Nothing is pushed while a loss is pending, so once the ring is delivered, the loss comes
+    // next in the stream.
+    const bool lost = lost_.load(std::memory_order_acquire);
     const uint64_t written = written_.load(std::memory_order_acquire);
+    if (written == read && lost) {
+      receiver_.Lost();
+      lost_.store(false, std::memory_order_release);
+      continue;
+    }
     if (written == read) {
       SleepWhileWordIs(&wakeups_, seen, kIdleCheckMs);
       continue;

@@ -26,8 +26,10 @@ class InputPump {
   InputPump& operator=(const InputPump&) = delete;
 
   // From one thread at a time: queues a copy of one whole message of `n` bytes. A message for
-  // which the ring has no room is dropped whole, so that the receiver never sees a torn one.
-  // False when dropped, or once stopped.
+  // which the ring has no room is dropped whole, and so is every one after it until the pump
+  // has delivered what came before and told the receiver of the loss (InputReceiver::Lost), so
+  // that the receiver never joins the pieces on either side of a gap. False when dropped, or
+  // once stopped.
   bool Push(const uint8_t* bytes, size_t n);
   // Messages dropped so far for want of room.
   uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
@@ -46,6 +48,8 @@ class InputPump {
   alignas(uint32_t) uint32_t wakeups_ = 0;  // a futex word, through std::atomic_ref
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> dropped_{0};
+  // A message was dropped: set by Push, cleared by the pump once it has told the receiver.
+  std::atomic<bool> lost_{false};
   std::thread thread_;  // last: starts once the members it uses exist
 };
 

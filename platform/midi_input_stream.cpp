@@ -188,6 +188,13 @@ void MidiInputStream::ShortByte(uint8_t byte) {
   if (shortCount_ == shortNeed_ + 1) DeliverShort();
 }
 
+void MidiInputStream::Lost() {
+  std::lock_guard lock(deliverMutex_);
+  AbandonPartial();
+  ForgetShort();
+  sysex_ = SysEx::Dropping;  // the data bytes that follow belong to a message cut in two
+}
+
 void MidiInputStream::Receive(const uint8_t* bytes, size_t n) {
   std::lock_guard lock(deliverMutex_);
   if (!started_ || closed_) return;

@@ -29,6 +29,8 @@ class MidiInputStream final : public InputReceiver {
   MMRESULT Close();
 
   void Receive(const uint8_t* bytes, size_t n) override;
+  // Abandons a half-received message and drops data bytes up to the next status byte.
+  void Lost() override;
 
  private:
   enum class SysEx { None, Filling, Dropping };

@@ -20,12 +20,17 @@ struct OpenOutputPort {
   std::mutex sendMutex;
 };
 
+// The identity of each port as it was listed, by index: what an open of that index expects.
+using ListedIdentities = std::map<uint32_t, std::optional<std::string>>;
+
 struct Service {
   std::mutex mutex;
   std::shared_ptr<MidiBackend> backend;
   uintptr_t lastHandle = 0;
   std::map<uintptr_t, std::shared_ptr<OpenOutputPort>> outputs;
   std::map<uintptr_t, std::shared_ptr<MidiInputStream>> inputs;
+  ListedIdentities listedOutputs;
+  ListedIdentities listedInputs;
 };
 
 Service& TheService() {
@@ -63,6 +68,29 @@ MMRESULT FillCaps(const std::optional<std::string>& name, Caps* caps, uint32_t c
   return MMSYSERR_NOERROR;
 }
 
+void NoteListed(ListedIdentities Service::*listed, uint32_t index,
+                std::optional<std::string> identity) {
+  Service& s = TheService();
+  std::lock_guard lock(s.mutex);
+  (s.*listed)[index] = std::move(identity);
+}
+
+// Whether `index` may be opened: it names the port that was listed there, which must still
+// be present with the same identity. The list is not read again for that, so an index keeps
+// naming the port that the caller saw. An index never listed names the port there now.
+template <typename Count, typename Identify>
+bool MayOpen(ListedIdentities Service::*listed, uint32_t index, Count count, Identify identify) {
+  std::optional<std::optional<std::string>> expected;
+  {
+    Service& s = TheService();
+    std::lock_guard lock(s.mutex);
+    const auto it = (s.*listed).find(index);
+    if (it != (s.*listed).end()) expected = it->second;
+  }
+  if (!expected) return index < count();
+  return expected->has_value() && *expected == identify(index);
+}
+
 bool ValidHeader(const MIDIHDR* header, uint32_t headerSize) {
   return header != nullptr && headerSize >= sizeof(MIDIHDR) && header->lpData != nullptr;
 }
@@ -73,6 +101,8 @@ void StartMidiService(std::shared_ptr<MidiBackend> backend) {
   Service& s = TheService();
   std::lock_guard lock(s.mutex);
   s.backend = std::move(backend);
+  s.listedOutputs.clear();
+  s.listedInputs.clear();
 }
 
 void StopMidiService() {
@@ -143,8 +173,11 @@ MMRESULT midiOutGetDevCapsA(uintptr_t deviceId, MIDIOUTCAPSA* caps, uint32_t cap
   auto backend = CurrentBackend();
   if (!backend) return MMSYSERR_NODRIVER;
   std::optional<std::string> name;
-  if (deviceId < backend->OutputCount())
-    name = backend->OutputName(static_cast<uint32_t>(deviceId));
+  if (deviceId < backend->OutputCount()) {
+    const auto index = static_cast<uint32_t>(deviceId);
+    name = backend->OutputName(index);
+    NoteListed(&Service::listedOutputs, index, backend->OutputIdentity(index));
+  }
   return FillCaps(name, caps, capsSize);
 }
 
@@ -155,7 +188,11 @@ MMRESULT midiOutOpen(HMIDIOUT* handle, uint32_t deviceId, uintptr_t /*callback*/
   if (flags != CALLBACK_NULL) return MMSYSERR_INVALFLAG;  // completion callbacks are not offered
   auto backend = CurrentBackend();
   if (!backend) return MMSYSERR_NODRIVER;
-  if (deviceId >= backend->OutputCount()) return MMSYSERR_BADDEVICEID;
+  if (!MayOpen(
+          &Service::listedOutputs, deviceId, [&] { return backend->OutputCount(); },
+          [&](uint32_t i) { return backend->OutputIdentity(i); })) {
+    return MMSYSERR_BADDEVICEID;
+  }
   MMRESULT error = MMSYSERR_ERROR;
   auto connection = backend->OpenOutput(deviceId, error);
   if (!connection) return error != MMSYSERR_NOERROR ? error : MMSYSERR_ERROR;
@@ -239,7 +276,11 @@ MMRESULT midiInGetDevCapsA(uintptr_t deviceId, MIDIINCAPSA* caps, uint32_t capsS
   auto backend = CurrentBackend();
   if (!backend) return MMSYSERR_NODRIVER;
   std::optional<std::string> name;
-  if (deviceId < backend->InputCount()) name = backend->InputName(static_cast<uint32_t>(deviceId));
+  if (deviceId < backend->InputCount()) {
+    const auto index = static_cast<uint32_t>(deviceId);
+    name = backend->InputName(index);
+    NoteListed(&Service::listedInputs, index, backend->InputIdentity(index));
+  }
   return FillCaps(name, caps, capsSize);
 }
 
@@ -250,7 +291,11 @@ MMRESULT midiInOpen(HMIDIIN* handle, uint32_t deviceId, uintptr_t callback, uint
   if (flags != CALLBACK_FUNCTION && flags != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
   auto backend = CurrentBackend();
   if (!backend) return MMSYSERR_NODRIVER;
-  if (deviceId >= backend->InputCount()) return MMSYSERR_BADDEVICEID;
+  if (!MayOpen(
+          &Service::listedInputs, deviceId, [&] { return backend->InputCount(); },
+          [&](uint32_t i) { return backend->InputIdentity(i); })) {
+    return MMSYSERR_BADDEVICEID;
+  }
   uintptr_t id;
   {
     Service& s = TheService();

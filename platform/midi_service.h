@@ -2,8 +2,8 @@
 // messages out, System Exclusive and short messages in through a driver callback.
 //
 // The free functions below are what the ports call. They forward to the backend that was
-// started with StartMidiService: a MIDI system's backend for real ports, or the in-process virtual service
-// for tests and the simulated device. The handling that every backend shares (header flags,
+// started with StartMidiService: a MIDI system's backend for real ports, or the in-process virtual
+// service for tests and the simulated device. The handling that every backend shares (header flags,
 // handle table, one message at a time per output port, filling input headers) lives here,
 // so a backend only moves bytes.
 #pragma once
@@ -42,6 +42,9 @@ class InputReceiver {
  public:
   virtual ~InputReceiver() = default;
   virtual void Receive(const uint8_t* bytes, size_t n) = 0;
+  // Bytes were lost at this point of the stream (a buffer on the way overflowed): a message
+  // being received is incomplete, and the bytes that follow must not complete it.
+  virtual void Lost() {}
 };
 
 class InputSource {
@@ -68,6 +71,14 @@ class MidiBackend {
   // saying that the port runs through a bridge known to cut long messages.
   virtual std::string OutputWarning(uint32_t) { return {}; }
   virtual std::string InputWarning(uint32_t) { return {}; }
+  // What tells the port at `index` apart from every other port, or nothing when there is no
+  // such port. The service notes it when a port is listed (its capability record read) and
+  // opens that index only while it still gives the same identity: a port that went away, or
+  // another device that now stands at its place, is refused rather than opened. By default
+  // the port's name, which tells at least devices of other names apart; a backend that can
+  // tell identical devices apart (by where they are plugged in, say) says so here.
+  virtual std::optional<std::string> OutputIdentity(uint32_t index) { return OutputName(index); }
+  virtual std::optional<std::string> InputIdentity(uint32_t index) { return InputName(index); }
 };
 
 // Makes `backend` the service that the functions below use. Ports opened on an earlier

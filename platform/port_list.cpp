@@ -11,12 +11,12 @@ void StablePortList::Update(const std::vector<ListedPort>& present) {
   next.reserve(present.size());
   for (const ListedPort& known : ports_) {
     auto it = std::find_if(present.begin(), present.end(),
-                           [&](const ListedPort& p) { return p.id == known.id; });
+                           [&](const ListedPort& p) { return p.SamePort(known); });
     if (it != present.end()) next.push_back(*it);
   }
   for (const ListedPort& port : present) {
     auto it = std::find_if(next.begin(), next.end(),
-                           [&](const ListedPort& p) { return p.id == port.id; });
+                           [&](const ListedPort& p) { return p.SamePort(port); });
     if (it == next.end()) next.push_back(port);
   }
   ports_ = std::move(next);

@@ -19,7 +19,15 @@ struct ListedPort {
   std::string name;
   // Said before anything is erased: the port runs through a bridge known to cut long messages.
   std::string warning{};
+  // Tells apart the devices that may come to stand at the same id (a card number that a device
+  // plugged in later takes over): a port with the same id and another identity is another port.
+  std::string identity{};
   bool operator==(const ListedPort&) const = default;
+  bool SamePort(const ListedPort& other) const {
+    return id == other.id && identity == other.identity;
+  }
+  // What MidiBackend::OutputIdentity gives for this port.
+  std::string Identity() const { return id + '\n' + identity; }
 };
 
 // The ports in the order they are listed. A port keeps its place while it stays present, ports
@@ -62,14 +70,20 @@ class SharedPortList {
     const auto port = At(index);
     return port ? port->warning : std::string();
   }
+  std::optional<std::string> IdentityAt(uint32_t index) const {
+    const auto port = At(index);
+    return port ? std::optional(port->Identity()) : std::nullopt;
+  }
 
  private:
   mutable std::mutex mutex_;
   StablePortList list_;
 };
 
-// A backend that lists ports by id and name and opens them by their place in the list. A MIDI
-// system provides what is present now and how to open a port by its id.
+// A backend that lists ports by id and name and opens them by their place in the list as last
+// listed: opening never lists again, so an index names the port that the caller saw there. A
+// MIDI system provides what is present now and how to open a port by its id, which must fail
+// when no port with that id and identity is present any more.
 class ListedPortBackend : public MidiBackend {
  public:
   uint32_t OutputCount() final { return outputs_.Update(PresentOutputs()); }
@@ -79,6 +93,12 @@ class ListedPortBackend : public MidiBackend {
   std::optional<std::string> InputName(uint32_t index) final { return inputs_.NameAt(index); }
   std::string OutputWarning(uint32_t index) final { return outputs_.WarningAt(index); }
   std::string InputWarning(uint32_t index) final { return inputs_.WarningAt(index); }
+  std::optional<std::string> OutputIdentity(uint32_t index) final {
+    return outputs_.IdentityAt(index);
+  }
+  std::optional<std::string> InputIdentity(uint32_t index) final {
+    return inputs_.IdentityAt(index);
+  }
   std::unique_ptr<InputSource> OpenInput(uint32_t index, InputReceiver& receiver,
                                          MMRESULT& error) final;
 
@@ -86,7 +106,8 @@ class ListedPortBackend : public MidiBackend {
   // The ports that the system has now, in its own order, without the program's own.
   virtual std::vector<ListedPort> PresentOutputs() = 0;
   virtual std::vector<ListedPort> PresentInputs() = 0;
-  // Opens the port with this id; nothing, with the reason in `error`, when that fails.
+  // Opens the port with this id and identity; nothing, with the reason in `error`, when that
+  // fails (MMSYSERR_BADDEVICEID when the port is gone or another device has its id now).
   virtual std::unique_ptr<OutputConnection> OpenOutputPort(const ListedPort& port,
                                                            MMRESULT& error) = 0;
   virtual std::unique_ptr<InputSource> OpenInputPort(const ListedPort& port,

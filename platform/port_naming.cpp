@@ -51,7 +51,7 @@ std::vector<ListedPort> NameDevicePorts(const std::vector<DevicePort>& ports) {
   std::vector<ListedPort> listed;
   listed.reserve(ports.size());
   for (size_t i = 0; i < ports.size(); ++i) {
-    listed.push_back({ports[i].id, names[i], ports[i].warning});
+    listed.push_back({ports[i].id, names[i], ports[i].warning, ports[i].identity});
   }
   return listed;
 }

@@ -13,11 +13,12 @@ namespace q9m::platform {
 
 // One port of a device as the MIDI system describes it.
 struct DevicePort {
-  std::string id;         // names the port uniquely for the MIDI system
-  std::string deviceId;   // names the device uniquely: identical devices share their names
-  std::string device;     // the device's own name (a sequencer client, a bridged card)
-  std::string port;       // the port's own name
-  std::string warning{};  // see ListedPort
+  std::string id;          // names the port uniquely for the MIDI system
+  std::string deviceId;    // names the device uniquely: identical devices share their names
+  std::string device;      // the device's own name (a sequencer client, a bridged card)
+  std::string port;        // the port's own name
+  std::string warning{};   // see ListedPort
+  std::string identity{};  // see ListedPort
 };
 
 // The ports of one direction, listed under their names. `ports` must be in the order that every

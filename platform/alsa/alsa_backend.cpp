@@ -35,7 +35,7 @@ class AlsaBackend final : public ListedPortBackend {
                                                    MMRESULT& error) override {
     const auto port = Describe(listed, error);
     if (!port) return nullptr;
-    if (auto raw = alsa::RawMidiBehindPort(port->card, port->address.port, port->hardware)) {
+    if (auto raw = alsa::RawMidiOfPort(*port)) {
       auto output = std::make_unique<alsa::RawMidiOutput>(*raw);
       if (output->Open() == MMSYSERR_NOERROR) return output;
     }
@@ -46,7 +46,7 @@ class AlsaBackend final : public ListedPortBackend {
                                              MMRESULT& error) override {
     const auto port = Describe(listed, error);
     if (!port) return nullptr;
-    if (auto raw = alsa::RawMidiBehindPort(port->card, port->address.port, port->hardware)) {
+    if (auto raw = alsa::RawMidiOfPort(*port)) {
       auto input = std::make_unique<alsa::RawMidiInput>(*raw, receiver);
       if (input->Open() == MMSYSERR_NOERROR) return input;
     }
@@ -58,8 +58,12 @@ class AlsaBackend final : public ListedPortBackend {
   std::optional<SeqPort> Describe(const ListedPort& listed, MMRESULT& error) {
     const auto address = alsa::ParseSeqAddress(listed.id);
     std::lock_guard lock(mutex_);
-    auto port = address ? alsa::DescribeSeqPort(lister_.get(), *address) : std::nullopt;
-    if (!port) error = MMSYSERR_BADDEVICEID;
+    auto port = address ? alsa::DescribeSeqPort(lister_.get(), *address, true) : std::nullopt;
+    // Gone, or another device's port now stands at its address.
+    if (!port || port->identity != listed.identity) {
+      error = MMSYSERR_BADDEVICEID;
+      return std::nullopt;
+    }
     return port;
   }
 
@@ -69,8 +73,12 @@ class AlsaBackend final : public ListedPortBackend {
     for (const SeqPort& port : alsa::ListSeqPorts(lister_.get())) {
       if ((port.caps & caps) != caps || (port.caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) continue;
       if (IsProgramClient(port.client, clientName_)) continue;  // this program's own, in any copy
-      ports.push_back({alsa::FormatSeqAddress(port.address), std::to_string(port.address.client),
-                       port.client, port.port});
+      ports.push_back({alsa::FormatSeqAddress(port.address),
+                       std::to_string(port.address.client),
+                       port.client,
+                       port.port,
+                       {},
+                       port.identity});
     }
     return NameDevicePorts(ports);
   }

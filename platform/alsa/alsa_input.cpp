@@ -121,9 +121,12 @@ MMRESULT SeqInput::Open() {
   seq_ = OpenSeq(clientName_, SND_SEQ_OPEN_INPUT, &error);
   if (!seq_) return OpenError(error);
   snd_seq_set_client_pool_input(seq_.get(), kSeqInputPoolEvents);
-  const int port = snd_seq_create_simple_port(
-      seq_.get(), "in", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  // The kernel delivers only to a port that can be written to, which lets any program send to
+  // it directly; so the port is hidden, takes no subscription from others, and events that do
+  // not come from the source are dropped when read.
+  const int port =
+      snd_seq_create_simple_port(seq_.get(), "in", SND_SEQ_PORT_CAP_WRITE | kUnexportedPort,
+                                 SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
   if (port < 0) return OpenError(port);
   if (int result = snd_seq_connect_from(seq_.get(), port, source_.client, source_.port);
       result < 0) {
@@ -148,12 +151,12 @@ bool SeqInput::ReadAvailable(const std::vector<pollfd>& /*fds*/) {
     snd_seq_event_t* event = nullptr;
     const int result = snd_seq_event_input(seq_.get(), &event);
     if (result == -EAGAIN) return true;
-    if (result == -ENOSPC) continue;  // the pool overflowed and events were lost; read on
-    if (result < 0 || event == nullptr) return result == -EINTR;
-    if (event->type == SND_SEQ_EVENT_PORT_UNSUBSCRIBED || event->type == SND_SEQ_EVENT_PORT_EXIT ||
-        event->type == SND_SEQ_EVENT_CLIENT_EXIT) {
+    if (result == -ENOSPC) {  // the pool overflowed and events were lost; read on
+      receiver_.Lost();
       continue;
     }
+    if (result < 0 || event == nullptr) return result == -EINTR;
+    if (event->source.client != source_.client || event->source.port != source_.port) continue;
     const long n = snd_midi_event_decode(decoder_, bytes_.data(), bytes_.size(), event);
     if (n > 0) receiver_.Receive(bytes_.data(), static_cast<size_t>(n));
   }

@@ -28,20 +28,6 @@ MMRESULT FromAlsaError(int error) {
   }
 }
 
-// The kernel driver of a card as its control device names it; empty when it cannot be read.
-std::string CardDriver(int card) {
-  snd_ctl_t* control = nullptr;
-  if (snd_ctl_open(&control, ("hw:" + std::to_string(card)).c_str(), SND_CTL_NONBLOCK) < 0) {
-    return {};
-  }
-  snd_ctl_card_info_t* info = nullptr;
-  snd_ctl_card_info_alloca(&info);
-  std::string driver;
-  if (snd_ctl_card_info(control, info) >= 0) driver = snd_ctl_card_info_get_driver(info);
-  snd_ctl_close(control);
-  return driver;
-}
-
 // snd-usb-audio's name for its cards: its drain waits for the USB packets in flight.
 constexpr const char* kUsbAudioDriver = "USB-Audio";
 
@@ -64,7 +50,7 @@ MMRESULT RawMidiOutput::Open() {
     out_ = nullptr;
     return FromAlsaError(result);
   }
-  driverDrains_ = CardDriver(address_.card) == kUsbAudioDriver;
+  driverDrains_ = ReadCardInfo(address_.card).driver == kUsbAudioDriver;
   return SizeBuffer();
 }
 
@@ -85,9 +71,15 @@ MMRESULT RawMidiOutput::SizeBuffer() {
 void RawMidiOutput::Close() {
   if (out_ == nullptr) return;
   // The kernel drains the buffer on close, for up to 10 s with a stuck device; what is still
-  // there belongs to a send that failed, so it is dropped and the close returns at once.
-  snd_rawmidi_drop(out_);
-  snd_rawmidi_close(out_);
+  // there belongs to a send that failed, so it is dropped and the close returns at once. Once
+  // the device has gone, the drop is refused and the kernel's drain waits the whole 10 s for a
+  // buffer that nobody empties any more: that close finishes on a thread of its own (a process
+  // that ends meanwhile cuts the wait short), and this one returns at once all the same.
+  if (snd_rawmidi_drop(out_) < 0) {
+    std::thread([out = out_] { snd_rawmidi_close(out); }).detach();
+  } else {
+    snd_rawmidi_close(out_);
+  }
   out_ = nullptr;
 }
 
@@ -174,16 +166,24 @@ MMRESULT SeqOutput::Open() {
   const auto destination = DescribeSeqPort(seq_.get(), destination_);
   if (!destination) return MMSYSERR_BADDEVICEID;
   pacing_ = PacingBufferOf(*destination);
-  port_ = snd_seq_create_simple_port(
-      seq_.get(), "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  // A card's port puts each event at once into a kernel buffer and drops what does not fit,
+  // unseen: it is sent to only when that buffer can be watched.
+  if (destination->card >= 0 && !pacing_) return MMSYSERR_ERROR;
+  // No other program may see the port or subscribe to it: events go to the device alone.
+  port_ =
+      snd_seq_create_simple_port(seq_.get(), "out", kUnexportedPort,
+                                 SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
   if (port_ < 0) return FromAlsaError(port_);
   // The subscription is what makes snd-seq-midi open the card's raw MIDI output; events sent
-  // straight to a port that nobody subscribed to are refused.
+  // to a port that nobody subscribed to are refused. Our own client needs no capability of the
+  // port to subscribe it.
   if (int result = snd_seq_connect_to(seq_.get(), port_, destination_.client, destination_.port);
       result < 0) {
     return FromAlsaError(result);
   }
+  // The card's output is open now that we are subscribed; a fill that cannot be read (a
+  // container that masks /proc/asound, a kernel without it) leaves nothing to pace the sends by.
+  if (pacing_ && pacing_->output && !ReadPacingBuffer(*pacing_)) return MMSYSERR_ERROR;
   return MMSYSERR_NOERROR;
 }
 
@@ -195,22 +195,20 @@ bool SeqOutput::DestinationThere() {
   return seq_ && DescribeSeqPort(seq_.get(), destination_).has_value();
 }
 
-MMRESULT SeqOutput::WaitForFill(size_t room, size_t* free) {
+template <typename Ready>
+MMRESULT SeqOutput::WaitForFill(Ready ready, BufferFill* seen) {
   size_t lastWaiting = SIZE_MAX;
   auto lastProgress = Clock::now();
   for (;;) {
     const auto fill = ReadPacingBuffer(*pacing_);
-    if (!fill) {
-      // Nobody reads the far end of a VirMIDI port: the kernel would drop what is sent. A card's
-      // output is open while we are subscribed, so only a /proc that cannot be read gets here.
-      if (free) *free = SIZE_MAX;
-      return pacing_->output ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
-    }
-    if (room == kEmpty ? fill->waiting == 0 : fill->waiting + room <= fill->size) {
-      if (free) *free = fill->size - fill->waiting;
+    // Unreadable: the card went away, or nobody reads the far end of a VirMIDI port (where the
+    // kernel would drop what is sent). Never sent to unwatched.
+    if (!fill) return DestinationThere() ? MMSYSERR_ERROR : MMSYSERR_NODRIVER;
+    if (fill->size < kSeqChunkBytes) return MMSYSERR_INVALPARAM;
+    if (ready(*fill)) {
+      if (seen) *seen = *fill;
       return MMSYSERR_NOERROR;
     }
-    if (room != kEmpty && room > fill->size) return MMSYSERR_INVALPARAM;
     if (fill->waiting != lastWaiting) {
       lastWaiting = fill->waiting;
       lastProgress = Clock::now();
@@ -219,6 +217,18 @@ MMRESULT SeqOutput::WaitForFill(size_t room, size_t* free) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+MMRESULT SeqOutput::WaitForRoom(size_t bytes, size_t* room) {
+  BufferFill fill;
+  const MMRESULT result =
+      WaitForFill([&](const BufferFill& f) { return f.waiting + bytes <= f.size; }, &fill);
+  *room = result == MMSYSERR_NOERROR ? fill.size - fill.waiting : 0;
+  return result;
+}
+
+MMRESULT SeqOutput::WaitUntilDrained() {
+  return WaitForFill([](const BufferFill& f) { return f.waiting == 0; }, nullptr);
 }
 
 MMRESULT SeqOutput::Deliver(snd_seq_event_t& event) {
@@ -235,8 +245,10 @@ MMRESULT SeqOutput::Deliver(snd_seq_event_t& event) {
 }
 
 MMRESULT SeqOutput::Send(snd_seq_event_t& event) {
+  // Addressed to the device itself, not to the subscribers: nobody else gets a copy, and only
+  // the device's refusal can make Deliver send an event again.
   snd_seq_ev_set_source(&event, port_);
-  snd_seq_ev_set_subs(&event);
+  snd_seq_ev_set_dest(&event, destination_.client, destination_.port);
   snd_seq_ev_set_direct(&event);
   return Deliver(event);
 }
@@ -247,23 +259,24 @@ MMRESULT SeqOutput::SendLong(MIDIHDR* header) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
   const size_t n = header->dwBufferLength;
   // Bytes that the buffer behind the destination surely has room for: it was seen to have that
-  // much free, and only the driver takes from it since.
-  size_t credit = pacing_ ? 0 : SIZE_MAX;
+  // much free, and only the driver takes from it since. A program's port needs none: its full
+  // input pool refuses an event, and Deliver tries again.
+  size_t room = 0;
   snd_seq_event_t event;
   for (size_t at = 0; at < n;) {
     const size_t chunk = std::min(kSeqChunkBytes, n - at);
-    if (credit < chunk) {
-      if (MMRESULT r = WaitForFill(chunk, &credit); r != MMSYSERR_NOERROR) return r;
+    if (pacing_ && room < chunk) {
+      if (MMRESULT r = WaitForRoom(chunk, &room); r != MMSYSERR_NOERROR) return r;
     }
     snd_seq_ev_clear(&event);
     snd_seq_ev_set_sysex(&event, chunk, const_cast<uint8_t*>(bytes + at));
     if (MMRESULT r = Send(event); r != MMSYSERR_NOERROR) return r;
-    if (credit != SIZE_MAX) credit -= chunk;
+    room -= std::min(room, chunk);
     at += chunk;
   }
   // Done once the buffer behind the destination is empty: the last byte has left the kernel.
   if (pacing_) {
-    if (MMRESULT r = WaitForFill(kEmpty, nullptr); r != MMSYSERR_NOERROR) return r;
+    if (MMRESULT r = WaitUntilDrained(); r != MMSYSERR_NOERROR) return r;
   }
   if (!DestinationThere()) return MMSYSERR_NODRIVER;
   MarkDone(header);
@@ -282,7 +295,8 @@ MMRESULT SeqOutput::SendShort(uint32_t packed) {
   if (used <= 0 || event.type == SND_SEQ_EVENT_NONE) return MMSYSERR_INVALPARAM;
   if (!DestinationThere()) return MMSYSERR_NODRIVER;
   if (pacing_) {
-    if (MMRESULT r = WaitForFill(ShortMessageLength(bytes[0]), nullptr); r != MMSYSERR_NOERROR) {
+    size_t room = 0;
+    if (MMRESULT r = WaitForRoom(ShortMessageLength(bytes[0]), &room); r != MMSYSERR_NOERROR) {
       return r;
     }
   }

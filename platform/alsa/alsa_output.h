@@ -75,7 +75,8 @@ class RawMidiOutput final : public OutputConnection {
 
 // A port of a sequencer client of this program's own, subscribed to the destination. A message
 // goes as System Exclusive events of kSeqChunkBytes at most, each only when the kernel buffer
-// behind the destination (when it can be seen) has room for it all.
+// behind the destination has room for it all. A card's port whose buffer cannot be seen is
+// refused: it would drop what does not fit, unseen.
 class SeqOutput final : public OutputConnection {
  public:
   SeqOutput(std::string clientName, SeqAddress destination)
@@ -92,10 +93,13 @@ class SeqOutput final : public OutputConnection {
   MMRESULT Send(snd_seq_event_t& event);
   // Sends one event, retrying while a program's full input pool refuses it.
   MMRESULT Deliver(snd_seq_event_t& event);
-  // Waits until the buffer behind the destination has room for `room` more bytes, or with
-  // kEmpty until it is empty; *free (if given) gets the room it then has.
-  static constexpr size_t kEmpty = SIZE_MAX;
-  MMRESULT WaitForFill(size_t room, size_t* free);
+  // Wait on the buffer behind the destination: until it has room for `bytes` more (the room it
+  // then has goes to *room), or until it is empty. Each fails when its fill cannot be read or
+  // stays put for kStallTimeout.
+  MMRESULT WaitForRoom(size_t bytes, size_t* room);
+  MMRESULT WaitUntilDrained();
+  template <typename Ready>
+  MMRESULT WaitForFill(Ready ready, BufferFill* seen);
   bool DestinationThere();
 
   const std::string clientName_;

@@ -1,5 +1,6 @@
 #include "platform/alsa/alsa_port_names.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -11,6 +12,8 @@ namespace {
 
 // snd-seq-midi gives each raw MIDI device 256 / SNDRV_RAWMIDI_DEVICES (8) port numbers.
 constexpr int kPortsPerRawDevice = 32;
+// A sequencer port's name holds 63 bytes and a terminator.
+constexpr size_t kSeqPortNameBytes = 63;
 
 // The number after "<key>:" on a line such as "  Buffer size  : 4096".
 std::optional<size_t> ValueAfter(const std::string& line, const std::string& key) {
@@ -46,9 +49,25 @@ std::string RawMidiName(RawMidiAddress address) {
          std::to_string(address.subdevice);
 }
 
-std::optional<RawMidiAddress> RawMidiBehindPort(int card, int port, bool hardwarePort) {
+std::optional<RawMidiAddress> RawMidiBehindPort(int card, int port, bool hardwarePort,
+                                                const std::string& portName,
+                                                const DescribeRawMidi& describe) {
   if (card < 0 || port < 0 || !hardwarePort) return std::nullopt;
-  return RawMidiAddress{card, port / kPortsPerRawDevice, port % kPortsPerRawDevice};
+  const RawMidiAddress address{card, port / kPortsPerRawDevice, port % kPortsPerRawDevice};
+  const auto raw = describe(address);
+  if (!raw || address.subdevice >= raw->subdevices) return std::nullopt;
+  std::string name = raw->subdeviceName;
+  if (name.empty()) {
+    const std::string number = raw->subdevices > 1 ? "-" + std::to_string(address.subdevice) : "";
+    name = raw->name.empty()
+               ? "MIDI " + std::to_string(card) + "-" + std::to_string(address.device) + number
+               : raw->name + number;
+  }
+  // As the sequencer keeps it (63 bytes) and as ListSeqPorts reports it, trailing blanks cut.
+  name.resize(std::min(name.size(), kSeqPortNameBytes));
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  if (name != portName) return std::nullopt;
+  return address;
 }
 
 std::optional<RawMidiAddress> VirMidiDeviceOfClient(const std::string& clientName) {

@@ -4,6 +4,7 @@
 // Kept free of alsa-lib so that the rules can be checked without a sequencer.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,10 +28,23 @@ struct RawMidiAddress {
 };
 std::string RawMidiName(RawMidiAddress address);
 
+// What a card says of one raw MIDI device, as snd-seq-midi reads it to name the device's ports.
+struct RawMidiDescription {
+  std::string name;           // the device's name
+  std::string subdeviceName;  // the port's subdevice: its output's name, else its input's
+  int subdevices = 0;         // the larger of the device's output and input subdevice counts
+};
+// The description of the device and subdevice at `address`, or nothing when there is none.
+using DescribeRawMidi = std::function<std::optional<RawMidiDescription>(RawMidiAddress)>;
+
 // The raw MIDI substream behind a port that snd-seq-midi made for a card's raw MIDI device: it
-// numbers the ports device * 32 + subdevice (sound/core/seq/seq_midi.c). Only ports of the
-// hardware type are its; `card` is the client's card, or negative for none.
-std::optional<RawMidiAddress> RawMidiBehindPort(int card, int port, bool hardwarePort);
+// numbers the ports device * 32 + subdevice and names each after its subdevice, else after its
+// device (sound/core/seq/seq_midi.c). Other hardware ports of a card's client (a wavetable
+// synth's, a UMP group's) follow neither rule, so the name must match too. `card` is the
+// client's card, or negative for none.
+std::optional<RawMidiAddress> RawMidiBehindPort(int card, int port, bool hardwarePort,
+                                                const std::string& portName,
+                                                const DescribeRawMidi& describe);
 
 // The raw MIDI device of a VirMIDI port: snd-virmidi names each device's client "Virtual Raw
 // MIDI <card>-<device>" (sound/core/seq/seq_virmidi.c). Its raw device is the far end: what is

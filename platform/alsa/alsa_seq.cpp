@@ -1,6 +1,8 @@
 #include "platform/alsa/alsa_seq.h"
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace q9m::platform::alsa {
@@ -13,7 +15,9 @@ std::string Trimmed(const char* text) {
   return s;
 }
 
-SeqPort Describe(snd_seq_client_info_t* client, snd_seq_port_info_t* port) {
+// With `cardNames` (long names of cards read so far), the port's identity too.
+SeqPort Describe(snd_seq_client_info_t* client, snd_seq_port_info_t* port,
+                 std::map<int, std::string>* cardNames) {
   SeqPort p;
   p.address = {snd_seq_port_info_get_client(port), snd_seq_port_info_get_port(port)};
   p.client = Trimmed(snd_seq_client_info_get_name(client));
@@ -21,10 +25,35 @@ SeqPort Describe(snd_seq_client_info_t* client, snd_seq_port_info_t* port) {
   p.card = snd_seq_client_info_get_card(client);
   p.hardware = (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
   p.caps = snd_seq_port_info_get_capability(port);
+  if (cardNames == nullptr) return p;
+  if (p.card >= 0) {
+    auto known = cardNames->find(p.card);
+    if (known == cardNames->end())
+      known = cardNames->emplace(p.card, ReadCardInfo(p.card).longName).first;
+    p.identity = "card " + known->second + "\n" + p.port;
+  } else {
+    p.identity = "client " + p.client + "\n" + p.port;
+  }
   return p;
 }
 
 }  // namespace
+
+CardInfo ReadCardInfo(int card) {
+  CardInfo result;
+  snd_ctl_t* control = nullptr;
+  if (snd_ctl_open(&control, ("hw:" + std::to_string(card)).c_str(), SND_CTL_NONBLOCK) < 0) {
+    return result;
+  }
+  snd_ctl_card_info_t* info = nullptr;
+  snd_ctl_card_info_alloca(&info);
+  if (snd_ctl_card_info(control, info) >= 0) {
+    result.driver = snd_ctl_card_info_get_driver(info);
+    result.longName = snd_ctl_card_info_get_longname(info);
+  }
+  snd_ctl_close(control);
+  return result;
+}
 
 SeqHandle OpenSeq(const std::string& clientName, int streams, int* error) {
   snd_seq_t* seq = nullptr;
@@ -39,6 +68,7 @@ SeqHandle OpenSeq(const std::string& clientName, int streams, int* error) {
 
 std::vector<SeqPort> ListSeqPorts(snd_seq_t* seq) {
   std::vector<SeqPort> ports;
+  std::map<int, std::string> cardNames;
   snd_seq_client_info_t* client = nullptr;
   snd_seq_port_info_t* port = nullptr;
   snd_seq_client_info_alloca(&client);
@@ -49,12 +79,14 @@ std::vector<SeqPort> ListSeqPorts(snd_seq_t* seq) {
     if (id == SND_SEQ_CLIENT_SYSTEM) continue;
     snd_seq_port_info_set_client(port, id);
     snd_seq_port_info_set_port(port, -1);
-    while (snd_seq_query_next_port(seq, port) >= 0) ports.push_back(Describe(client, port));
+    while (snd_seq_query_next_port(seq, port) >= 0) {
+      ports.push_back(Describe(client, port, &cardNames));
+    }
   }
   return ports;
 }
 
-std::optional<SeqPort> DescribeSeqPort(snd_seq_t* seq, SeqAddress address) {
+std::optional<SeqPort> DescribeSeqPort(snd_seq_t* seq, SeqAddress address, bool identify) {
   snd_seq_client_info_t* client = nullptr;
   snd_seq_port_info_t* port = nullptr;
   snd_seq_client_info_alloca(&client);
@@ -63,11 +95,46 @@ std::optional<SeqPort> DescribeSeqPort(snd_seq_t* seq, SeqAddress address) {
       snd_seq_get_any_port_info(seq, address.client, address.port, port) < 0) {
     return std::nullopt;
   }
-  return Describe(client, port);
+  std::map<int, std::string> cardNames;
+  return Describe(client, port, identify ? &cardNames : nullptr);
+}
+
+std::optional<RawMidiAddress> RawMidiOfPort(const SeqPort& port) {
+  auto describe = [](RawMidiAddress address) -> std::optional<RawMidiDescription> {
+    snd_ctl_t* control = nullptr;
+    if (snd_ctl_open(&control, ("hw:" + std::to_string(address.card)).c_str(), SND_CTL_NONBLOCK) <
+        0) {
+      return std::nullopt;
+    }
+    snd_rawmidi_info_t* info = nullptr;
+    snd_rawmidi_info_alloca(&info);
+    snd_rawmidi_info_set_device(info, static_cast<unsigned int>(address.device));
+    auto select = [&](snd_rawmidi_stream_t stream, int subdevice) {
+      snd_rawmidi_info_set_stream(info, stream);
+      snd_rawmidi_info_set_subdevice(info, subdevice);
+      return snd_ctl_rawmidi_info(control, info) >= 0;
+    };
+    const int outputs = select(SND_RAWMIDI_STREAM_OUTPUT, 0)
+                            ? static_cast<int>(snd_rawmidi_info_get_subdevices_count(info))
+                            : 0;
+    const int inputs = select(SND_RAWMIDI_STREAM_INPUT, 0)
+                           ? static_cast<int>(snd_rawmidi_info_get_subdevices_count(info))
+                           : 0;
+    std::optional<RawMidiDescription> result;
+    if (select(address.subdevice < outputs ? SND_RAWMIDI_STREAM_OUTPUT : SND_RAWMIDI_STREAM_INPUT,
+               address.subdevice)) {
+      result =
+          RawMidiDescription{snd_rawmidi_info_get_name(info),
+                             snd_rawmidi_info_get_subdevice_name(info), std::max(outputs, inputs)};
+    }
+    snd_ctl_close(control);
+    return result;
+  };
+  return RawMidiBehindPort(port.card, port.address.port, port.hardware, port.port, describe);
 }
 
 std::optional<PacingBuffer> PacingBufferOf(const SeqPort& port) {
-  if (auto raw = RawMidiBehindPort(port.card, port.address.port, port.hardware)) {
+  if (auto raw = RawMidiOfPort(port)) {
     return PacingBuffer{*raw, /*output=*/true};
   }
   if (auto virmidi = VirMidiDeviceOfClient(port.client)) {

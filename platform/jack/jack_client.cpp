@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "platform/jack/jack_backend.h"
-#include "platform/sync.h"
 
 namespace q9m::platform::jack {
 
@@ -38,10 +37,6 @@ void KeepLibjackQuiet() {
   });
 }
 
-std::atomic_ref<uint32_t> Word(uint32_t& word) {
-  return std::atomic_ref<uint32_t>(word);
-}
-
 // A period lasts milliseconds; a short sleep keeps a wait for the next cycle cheap.
 void AwaitNextLook() {
   std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -51,41 +46,16 @@ void AwaitNextLook() {
 
 // ---- Output channel ------------------------------------------------------------------------
 
-void JackOutputChannel::Post(const uint8_t* bytes, size_t n) {
-  bytes_ = bytes;
-  size_ = n;
-  Word(slot_).store(kPosted, std::memory_order_release);
-}
-
-bool JackOutputChannel::WaitWhileSlotIs(uint32_t state, Clock::time_point deadline,
-                                        const JackClient& client) {
-  while (Word(slot_).load(std::memory_order_acquire) == state) {
-    if (Clock::now() >= deadline || !client.Alive()) return false;
-    SleepWhileWordIs(&slot_, state, 1);  // the callback wakes it once it took the message
-  }
-  return true;
-}
-
 bool JackOutputChannel::WaitTaken(Clock::time_point deadline, const JackClient& client) {
-  if (!WaitWhileSlotIs(kPosted, deadline, client)) {
-    uint32_t posted = kPosted;
-    if (Word(slot_).compare_exchange_strong(posted, kEmpty)) return false;  // withdrawn
-  }
-  // Taken, or being written right now: the write ends within the callback.
-  WaitWhileSlotIs(kWriting, Clock::time_point::max(), client);
-  Word(slot_).store(kEmpty, std::memory_order_relaxed);
-  return true;
+  return slot_.WaitTaken(deadline, client.AliveFlag());
 }
 
 void JackOutputChannel::Serve(uint32_t frames) {
   void* buffer = jack_port_get_buffer(port_, frames);
   jack_midi_clear_buffer(buffer);
-  uint32_t posted = kPosted;
-  if (!Word(slot_).compare_exchange_strong(posted, kWriting, std::memory_order_acquire)) return;
-  // The sender checked the size against the buffer, so the message fits into an empty cycle.
-  const bool written = jack_midi_event_write(buffer, 0, bytes_, size_) == 0;
-  Word(slot_).store(written ? kTaken : kPosted, std::memory_order_release);
-  if (written) WakeWordWaiters(&slot_);
+  const uint8_t* bytes = nullptr;
+  size_t n = 0;
+  if (slot_.Claim(&bytes, &n)) slot_.Finish(jack_midi_event_write(buffer, 0, bytes, n) == 0);
 }
 
 // ---- Input channel -------------------------------------------------------------------------

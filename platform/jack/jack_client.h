@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/input_pump.h"
+#include "platform/jack/message_slot.h"
 #include "platform/midi_types.h"
 
 typedef struct _jack_client jack_client_t;
@@ -65,26 +66,16 @@ class JackChannel {
 // of the next cycle.
 class JackOutputChannel : public JackChannel {
  public:
-  // Hands `n` bytes at `bytes` (which stay valid until the message is taken or withdrawn) to the
-  // next cycle.
-  void Post(const uint8_t* bytes, size_t n);
-  // Waits until a cycle of `client` has written the posted message into the port buffer (true),
-  // or until `deadline` or the server's end (false: the message is withdrawn, never sent). A
-  // message being written at the deadline is waited for and counts as taken.
+  // Hands `n` bytes at `bytes` (which stay valid until WaitTaken returns) to the next cycle.
+  void Post(const uint8_t* bytes, size_t n) { slot_.Post(bytes, n); }
+  // True once a cycle of `client` has written the posted message into the port buffer; false
+  // when the write failed, or at `deadline` or the server's end (the message is withdrawn).
   bool WaitTaken(std::chrono::steady_clock::time_point deadline, const JackClient& client);
 
  private:
   friend class JackClient;
-  enum Slot : uint32_t { kEmpty, kPosted, kWriting, kTaken };
   void Serve(uint32_t frames);
-  bool WaitWhileSlotIs(uint32_t state, std::chrono::steady_clock::time_point deadline,
-                       const JackClient& client);
-
-  // Written by the sender before it posts, read by the callback once it has claimed the slot
-  // (kPosted -> kWriting); the sender withdraws only a slot still kPosted.
-  const uint8_t* bytes_ = nullptr;
-  size_t size_ = 0;
-  alignas(uint32_t) uint32_t slot_ = kEmpty;  // through std::atomic_ref; a futex word
+  MessageSlot slot_;
 };
 
 // An input port: every event of a cycle goes to the pump of the connection that has it open.
@@ -107,6 +98,7 @@ class JackClient {
   const std::string& Name() const { return name_; }
   // False once the server has shut down or thrown the client out.
   bool Alive() const { return alive_.load(std::memory_order_acquire); }
+  const std::atomic<bool>& AliveFlag() const { return alive_; }
 
   // Full names ("client:port") of the MIDI ports that carry all of `jackPortFlags`, in the
   // server's order.

@@ -90,5 +90,29 @@ TEST_F(MidiInputStreamTest, RunningStatusDoesNotLastAcrossAStop) {
   EXPECT_EQ(owner_.shortMessages.size(), 2u);
 }
 
+TEST(MidiInputStreamLossTest, ALossAbandonsTheHalfReceivedMessageAndTheRestOfItsPieces) {
+  Owner owner;
+  owner.handBack = false;
+  MidiInputStream stream(HMIDIIN{1}, &RecordingCallback, reinterpret_cast<uintptr_t>(&owner));
+  char buffer[64] = {};
+  MIDIHDR header{};
+  header.lpData = buffer;
+  header.dwBufferLength = sizeof buffer;
+  ASSERT_EQ(stream.AddBuffer(&header), MMSYSERR_NOERROR);
+  stream.Start();
+  const uint8_t first[] = {0xF0, 0x3D, 0x01, 0x02};  // a reply whose end was lost
+  const uint8_t rest[] = {0x03, 0x04, 0xF7};         // the end of another, whose start was
+  const uint8_t next[] = {0xF0, 0x3D, 0x05, 0xF7};
+  stream.Receive(first, sizeof first);
+  stream.Lost();
+  stream.Receive(rest, sizeof rest);
+  EXPECT_EQ(owner.longData, 0);
+  stream.Receive(next, sizeof next);
+  ASSERT_EQ(owner.longData, 1);
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + header.dwBytesRecorded),
+            std::vector<uint8_t>(next, next + sizeof next));
+  stream.Reset();
+}
+
 }  // namespace
 }  // namespace q9m::platform

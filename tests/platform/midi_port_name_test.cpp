@@ -63,15 +63,37 @@ TEST(AlsaPortTest, AddressesAndTheRawDeviceBehindAPort) {
   for (const char* bad : {"", "24", ":0", "24:", "a:0", "24:0x", "99999:0"}) {
     EXPECT_FALSE(alsa::ParseSeqAddress(bad)) << bad;
   }
-  // snd-seq-midi numbers ports device * 32 + subdevice.
-  EXPECT_EQ(alsa::RawMidiBehindPort(2, 0, true), (alsa::RawMidiAddress{2, 0, 0}));
-  EXPECT_EQ(alsa::RawMidiBehindPort(3, 33, true), (alsa::RawMidiAddress{3, 1, 1}));
-  EXPECT_FALSE(alsa::RawMidiBehindPort(-1, 0, true));  // a program's port
-  EXPECT_FALSE(alsa::RawMidiBehindPort(0, 0, false));  // VirMIDI: a card, but no hardware port
   EXPECT_EQ(alsa::RawMidiName({2, 0, 1}), "hw:2,0,1");
   EXPECT_EQ(alsa::VirMidiDeviceOfClient("Virtual Raw MIDI 0-3"), (alsa::RawMidiAddress{0, 3, -1}));
   EXPECT_FALSE(alsa::VirMidiDeviceOfClient("Virtual Raw MIDI 0-3 x"));
   EXPECT_FALSE(alsa::VirMidiDeviceOfClient("USB Audio Device"));
+}
+
+TEST(AlsaPortTest, ARawDeviceStandsBehindAPortNumberedAndNamedAsSndSeqMidiDoes) {
+  // Card 3: raw device 0 a USB MIDI interface with two named subdevices, raw device 1 a device
+  // with unnamed subdevices, raw device 2 one without names at all.
+  const alsa::DescribeRawMidi card = [](alsa::RawMidiAddress a) {
+    const std::vector<alsa::RawMidiDescription> devices = {
+        {"USB Audio Device", "USB Audio Device MIDI " + std::to_string(a.subdevice + 1), 2},
+        {"MPU-401 UART", "", 1},
+        {"", "", 2}};
+    return a.device < 3 ? std::optional(devices[a.device]) : std::nullopt;
+  };
+  auto behind = [&](int port, const std::string& name, bool hardware = true, int cardNumber = 3) {
+    return alsa::RawMidiBehindPort(cardNumber, port, hardware, name, card);
+  };
+  // snd-seq-midi numbers ports device * 32 + subdevice.
+  EXPECT_EQ(behind(0, "USB Audio Device MIDI 1"), (alsa::RawMidiAddress{3, 0, 0}));
+  EXPECT_EQ(behind(1, "USB Audio Device MIDI 2"), (alsa::RawMidiAddress{3, 0, 1}));
+  EXPECT_EQ(behind(32, "MPU-401 UART"), (alsa::RawMidiAddress{3, 1, 0}));
+  EXPECT_EQ(behind(65, "MIDI 3-2-1"), (alsa::RawMidiAddress{3, 2, 1}));
+  // A wavetable synth's port, or a UMP group's, at a number that a raw device also has.
+  EXPECT_FALSE(behind(0, "OPL3 FM"));
+  EXPECT_FALSE(behind(1, "Group 2 (USB Audio Device)"));
+  EXPECT_FALSE(behind(2, "USB Audio Device MIDI 3"));            // no such subdevice
+  EXPECT_FALSE(behind(96, "MIDI 3-3"));                          // no such device
+  EXPECT_FALSE(behind(0, "USB Audio Device MIDI 1", true, -1));  // a program's port
+  EXPECT_FALSE(behind(0, "USB Audio Device MIDI 1", false));     // VirMIDI's: not hardware
 }
 
 TEST(AlsaPortTest, BufferFillIsReadFromTheCardsProcText) {
