@@ -10,17 +10,18 @@ namespace q9m::app {
 namespace {
 
 constexpr const char* kWho = "Q9m updater";
-constexpr const char* kWhy =
-    "Writing the Q9m's firmware: a device whose update is cut short does not start";
-
 std::atomic<bool> saidOnce{false};
 
 }  // namespace
 
+const char* const kSleepHoldReason =
+    "Writing the Q9m's firmware: a device whose update is cut short does not start";
+
 std::function<std::shared_ptr<void>()> SleepHoldWhileWriting(Notice notice) {
   return [notice = std::move(notice)]() -> std::shared_ptr<void> {
     std::string error;
-    std::shared_ptr<platform::SleepInhibitor> held = platform::HoldOffSleep(kWho, kWhy, &error);
+    std::shared_ptr<platform::SleepInhibitor> held =
+        platform::HoldOffSleep(kWho, kSleepHoldReason, &error);
     if (!held && !saidOnce.exchange(true) && notice) {
       notice("sleep and shutdown are not held off during the update (" + error +
              "); keep the computer awake until it ends");

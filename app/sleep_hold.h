@@ -15,6 +15,9 @@ using Notice = std::function<void(const std::string&)>;
 // passes one sentence to `notice`; later ones say nothing.
 std::function<std::shared_ptr<void>()> SleepHoldWhileWriting(Notice notice);
 
+// Why the system is held: the text that the system shows beside the program's name.
+extern const char* const kSleepHoldReason;
+
 // Writes the sentence on standard error, prefixed with the program's name.
 Notice NoticeOnStandardError(const std::string& program);
 

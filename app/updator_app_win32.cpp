@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/instance_numbering.h"
+#include "app/sleep_hold.h"
 #include "platform/midi_service.h"
 #include "platform/midi_system.h"
 #include "ui/win32/main_dialog_win32.h"
@@ -61,6 +62,8 @@ bool CK2pUpdatorApp::InitInstance() {
   const bool midi = platform::StartRealMidiService(MidiClientName(instanceNumber), &midiError);
   {
     ui::win32::CK2pUpdatorDlg dialog(instanceNumber);
+    // A GUI program has no console: a hold that cannot be had goes unsaid here.
+    dialog.HoldWhileWriting(SleepHoldWhileWriting(nullptr), kSleepHoldReason);
     if (!midi) {
       // Once the window is up, so that the box has it as its owner.
       dialog.OnOpened([&dialog, midiError] { ShowMidiProblem(dialog.Window(), midiError); });

@@ -22,7 +22,7 @@ using namespace protocol;
 // The most one ReadDataReply carries: its count has two septets.
 constexpr uint32_t kMaxReadBytes = 16'383;
 
-(const char* format, ...) __attribute__(// mingw-w64 checks "printf" formats against msvcrt's printf, which knows no %zu; its own C99
+// mingw-w64 checks "printf" formats against msvcrt's printf, which knows no %zu; its own C99
 // printf, which the Windows build uses, is "gnu_printf".
 #ifdef __MINGW_PRINTF_FORMAT
 #define Q9M_PRINTF_FORMAT __MINGW_PRINTF_FORMAT

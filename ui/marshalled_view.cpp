@@ -62,8 +62,9 @@ void MarshalledView::ReportError(int stringId) {
 }
 
 void MarshalledView::ReportErrorAt(int stringId, uint32_t address, const std::string& detail) {
-  PostAndWait(
-      [stringId, address, detail](protocol::UpdateView& v) { v.ReportErrorAt(stringId, address, detail); });
+  PostAndWait([stringId, address, detail](protocol::UpdateView& v) {
+    v.ReportErrorAt(stringId, address, detail);
+  });
 }
 
 void MarshalledView::PostAndWait(std::function<void(protocol::UpdateView&)> report) {

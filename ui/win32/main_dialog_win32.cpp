@@ -22,6 +22,9 @@ namespace {
 constexpr UINT kWmWorkerCalls = WM_APP + 1;
 // Posted at the end of WM_INITDIALOG: the window is up.
 constexpr UINT kWmOpened = WM_APP + 2;
+// Posted by the worker's thread when its writes begin (wParam 1) and end (0): only the window's
+// own thread may set the window's shutdown reason.
+constexpr UINT kWmShutdownBlock = WM_APP + 3;
 
 HINSTANCE Module() {
   return GetModuleHandleW(nullptr);
@@ -129,9 +132,16 @@ INT_PTR CK2pUpdatorDlg::OnMessage(UINT message, WPARAM wParam) {
         OnAbout();
         return TRUE;
       }
+      if ((wParam & 0xFFF0) == IDM_VERIFY) {
+        OnToggleVerify();
+        return TRUE;
+      }
       return FALSE;
     case kWmOpened:
       if (onOpened_ && !closing_) onOpened_();
+      return TRUE;
+    case kWmShutdownBlock:
+      BlockShutdown(wParam != 0);
       return TRUE;
     case kWmWorkerCalls:
       view_.RunPending();
@@ -157,6 +167,9 @@ void CK2pUpdatorDlg::OnInitDialog() {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
       AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
     }
+    // Off by default: whether the device answers reads beyond the version check is not known.
+    const std::wstring verify = ResourceString(protocol::IDS_VERIFY_AFTER_WRITING);
+    AppendMenuW(menu, MF_STRING | MF_UNCHECKED, IDM_VERIFY, verify.c_str());
   }
   SetIcons(GetDpiForWindow(hwnd_));
   FillPortLists();
@@ -190,6 +203,9 @@ void CK2pUpdatorDlg::OnExecute() {
     return;
   }
   if (!ConfirmBridgedPorts()) return;
+  HMENU menu = GetSystemMenu(hwnd_, FALSE);
+  session_.SetVerifyAfterWriting(menu != nullptr &&
+                                 (GetMenuState(menu, IDM_VERIFY, MF_BYCOMMAND) & MF_CHECKED) != 0);
   const auto result = session_.Execute(Selection(GetDlgItem(hwnd_, IDC_MIDI_OUT)),
                                        Selection(GetDlgItem(hwnd_, IDC_MIDI_IN)), view_);
   if (result != UpdateSession::ExecuteResult::Started) {
@@ -224,6 +240,40 @@ void CK2pUpdatorDlg::OnRescan() {
 void CK2pUpdatorDlg::OnAbout() {
   if (closing_) return;
   RunAboutBox(hwnd_);
+}
+
+void CK2pUpdatorDlg::OnToggleVerify() {
+  HMENU menu = GetSystemMenu(hwnd_, FALSE);
+  if (menu == nullptr) return;
+  const bool checked = (GetMenuState(menu, IDM_VERIFY, MF_BYCOMMAND) & MF_CHECKED) != 0;
+  CheckMenuItem(menu, IDM_VERIFY, MF_BYCOMMAND | (checked ? MF_UNCHECKED : MF_CHECKED));
+}
+
+void CK2pUpdatorDlg::HoldWhileWriting(std::function<std::shared_ptr<void>()> systemHold,
+                                      std::string reason) {
+  shutdownReason_ = Widen(reason);
+  // Called on the worker's thread: the window is told by a posted message, never a sent one,
+  // since the window's thread may be waiting for this worker to end.
+  struct Held {
+    std::atomic<HWND>& window;
+    std::shared_ptr<void> system;
+    ~Held() {
+      if (HWND w = window.load()) PostMessageW(w, kWmShutdownBlock, 0, 0);
+    }
+  };
+  session_.SetHoldWhileWriting([this, systemHold = std::move(systemHold)] {
+    auto held = std::make_shared<Held>(Held{window_, systemHold ? systemHold() : nullptr});
+    if (HWND w = window_.load()) PostMessageW(w, kWmShutdownBlock, 1, 0);
+    return std::shared_ptr<void>(held);
+  });
+}
+
+void CK2pUpdatorDlg::BlockShutdown(bool block) {
+  if (!block) {
+    ShutdownBlockReasonDestroy(hwnd_);
+    return;
+  }
+  ShutdownBlockReasonCreate(hwnd_, shutdownReason_.c_str());
 }
 
 void CK2pUpdatorDlg::OnClose() {
@@ -275,6 +325,11 @@ void CK2pUpdatorDlg::SetProgressPosition(int position) {
 
 void CK2pUpdatorDlg::ReportError(int stringId) {
   ShowError(stringId);
+  RestoreControls();
+}
+
+void CK2pUpdatorDlg::ReportErrorAt(int stringId, uint32_t, const std::string& detail) {
+  ShowErrorText(ResourceString(stringId) + L"\n\n" + Widen(detail));
   RestoreControls();
 }
 

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "protocol/update_context.h"
@@ -37,6 +38,10 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
   // `call` runs on the window's thread once the window is up and its loop runs.
   void OnOpened(std::function<void()> call) { onOpened_ = std::move(call); }
 
+  // What holds the system awake while the device is written (`systemHold`, may be empty) is
+  // joined by a reason on this window that Windows shows when the user shuts down meanwhile.
+  void HoldWhileWriting(std::function<std::shared_ptr<void>()> systemHold, std::string reason);
+
   // The window while it is up, else null; any thread may read it.
   HWND Window() const { return window_.load(); }
   int InstanceNumber() const { return instanceNumber_; }
@@ -54,6 +59,9 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
   bool ConfirmBridgedPorts();
   void OnRescan();
   void OnAbout();
+  void OnToggleVerify();
+  // Starts (true) or ends the reason shown when Windows is shut down during the writes.
+  void BlockShutdown(bool block);
   // Every close ends here: Exit, Esc and the close box.
   void OnClose();
   void SetIcons(UINT dpi);
@@ -70,6 +78,7 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
   void SetProgressRange(int lowest, int highest) override;
   void SetProgressPosition(int position) override;
   void ReportError(int stringId) override;
+  void ReportErrorAt(int stringId, uint32_t address, const std::string& detail) override;
   void RestoreControls() override;
   void EnableExecute(bool enable) override;
 
@@ -81,6 +90,7 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
   HWND hwnd_ = nullptr;  // this thread's copy
   bool closing_ = false;
   std::function<void()> onOpened_;
+  std::wstring shutdownReason_;
   HICON largeIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
   MarshalledView view_;

@@ -24,5 +24,6 @@
 #define IDC_PROGRAM_NAME 1003
 #define IDC_IMAGE_ORIGIN 1004
 
-// The About entry in the window's system menu.
+// The About entry in the window's system menu, and the checkable "Verify after writing".
 #define IDM_ABOUTBOX 0x0010
+#define IDM_VERIFY 0x0020
