@@ -64,6 +64,14 @@ ReportStyle ConsoleReport::StyleFor(std::FILE* out, bool json) {
 }
 
 void ConsoleReport::Line(std::FILE* to, const std::string& text) {
+  if (!device_.empty()) {
+    const std::string named = style_ == ReportStyle::Json
+                                  ? "{\"device\":" + JsonString(device_) + "," + text.substr(1)
+                                  : device_ + ": " + text;
+    std::fprintf(to, "%s\n", named.c_str());
+    std::fflush(to);
+    return;
+  }
   std::fprintf(to, "%s\n", text.c_str());
   std::fflush(to);
 }
