@@ -42,6 +42,8 @@ ParsedCliOptions ParseCliOptions(const std::vector<std::string>& args) {
         return Error("--timeout needs a whole number of seconds above 0, not \"" + *value + "\"");
       }
       options.timeoutSeconds = seconds;
+    } else if (name == "--all") {
+      options.all = true;
     } else if (name == "--json") {
       options.json = true;
     } else if (name == "--verify") {
@@ -58,12 +60,16 @@ ParsedCliOptions ParseCliOptions(const std::vector<std::string>& args) {
       return Error("unknown argument \"" + args[i] + "\"");
     }
   }
+  if (options.all && (options.inPort || options.outPort)) {
+    return Error("--all takes every port pair; it cannot be given with --in or --out");
+  }
   return {options, {}};
 }
 
 std::string HelpText() {
   return "usage: q9m-update-cli [--in NAME] [--out NAME] [--json] [--timeout SECONDS]\n"
          "                      [--verify] [--through-bridge]\n"
+         "       q9m-update-cli --all [--json] [--timeout SECONDS] [--verify] [--through-bridge]\n"
          "       q9m-update-cli --list [--json]\n"
          "       q9m-update-cli --help | --version\n"
          "\n"
@@ -73,6 +79,12 @@ std::string HelpText() {
          "\n"
          "  --in NAME          the MIDI IN port the device answers on, as --list names it\n"
          "  --out NAME         the MIDI OUT port to the device, as --list names it\n"
+         "  --all              update every device at once: each MIDI OUT port is paired with\n"
+         "                     the MIDI IN port of the same name, and every pair that\n"
+         "                     answers the identity request with a Q9m's code is updated,\n"
+         "                     side by side, up to 20; a pair that answers another code or\n"
+         "                     none is skipped (nothing erased on it). One line per device,\n"
+         "                     and a table at the end\n"
          "  -l, --list         list the MIDI ports; '*' marks those taken by default\n"
          "  --json             one JSON object per line on standard output\n"
          "  --timeout SECONDS  give up on an update that takes longer (1800)\n"
@@ -91,7 +103,9 @@ std::string HelpText() {
          "\n"
          "Exit status: 0 completed; 1 failed after the device was identified; 2 could\n"
          "not start (arguments, MIDI system, ports, or no accepted device answered);\n"
-         "3 stopped by the user.\n";
+         "3 stopped by the user. With --all: 0 only when every port pair tried completed (a\n"
+         "skipped pair counts against it: it may be a Q9m that answered wrongly); 2 when no\n"
+         "pair was found, or none was a Q9m, and nothing was erased; 1 otherwise; 3 stopped.\n";
 }
 
 }  // namespace q9m::app

@@ -20,6 +20,7 @@ struct CliOptions {
   Action action = Action::Update;
   std::optional<std::string> inPort;   // nothing: the port copy 1 of the dialog preselects
   std::optional<std::string> outPort;  // likewise
+  bool all = false;                    // every port pair of one name, side by side
   bool json = false;                   // one JSON object per line on standard output
   bool throughBridge = false;          // go ahead over a bridge known to cut long messages
   bool verify = false;                 // read every written range back before EndUpdate

@@ -14,12 +14,6 @@ namespace {
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr auto kLineInterval = std::chrono::seconds(1);
 
-// One column less than the terminal has, so that the line never wraps.
-size_t TerminalWidth(std::FILE* out) {
-  const size_t columns = TerminalColumns(out);
-  return columns > 1 ? columns - 1 : 79;
-}
-
 const char* ResultName(RunOutcome outcome) {
   switch (outcome) {
     case RunOutcome::Completed:
@@ -62,6 +56,14 @@ ReportStyle ConsoleReport::StyleFor(std::FILE* out, bool json) {
 }
 
 void ConsoleReport::Line(std::FILE* to, const std::string& text) {
+  if (!device_.empty()) {
+    const std::string named = style_ == ReportStyle::Json
+                                  ? "{\"device\":" + JsonString(device_) + "," + text.substr(1)
+                                  : device_ + ": " + text;
+    std::fprintf(to, "%s\n", named.c_str());
+    std::fflush(to);
+    return;
+  }
   std::fprintf(to, "%s\n", text.c_str());
   std::fflush(to);
 }
@@ -90,7 +92,7 @@ void ConsoleReport::Progress(const ProgressSnapshot& s, Clock::time_point now) {
   switch (style_) {
     case ReportStyle::Terminal:
       if (now - lastPrint_ < kRedrawInterval) return;
-      std::fprintf(out_, "\r%s\x1b[K", TerminalLine(s, TerminalWidth(out_)).c_str());
+      std::fprintf(out_, "\r%s\x1b[K", TerminalLine(s, TerminalLineWidth(out_)).c_str());
       std::fflush(out_);
       lineOpen_ = true;
       break;
@@ -116,7 +118,7 @@ void ConsoleReport::Progress(const ProgressSnapshot& s, Clock::time_point now) {
 
 void ConsoleReport::EndTerminalLine(const ProgressSnapshot& s) {
   if (style_ != ReportStyle::Terminal || !lineOpen_) return;
-  std::fprintf(out_, "\r%s\x1b[K\n", TerminalLine(s, TerminalWidth(out_)).c_str());
+  std::fprintf(out_, "\r%s\x1b[K\n", TerminalLine(s, TerminalLineWidth(out_)).c_str());
   std::fflush(out_);
   lineOpen_ = false;
 }

@@ -23,6 +23,9 @@ class ConsoleReport {
   ConsoleReport(ReportStyle style, std::FILE* out, std::FILE* err)
       : style_(style), out_(out), err_(err) {}
 
+  // With --all: every line names the device (its ports' name); JSON objects carry "device".
+  void SetDevice(std::string device) { device_ = std::move(device); }
+
   // The run could not start; `message` says why.
   void NotStarted(const std::string& message, int exitStatus);
   void Started(const std::string& outPort, const std::string& inPort, const std::string& images);
@@ -39,6 +42,7 @@ class ConsoleReport {
   ReportStyle style_;
   std::FILE* out_;
   std::FILE* err_;
+  std::string device_;
   bool lineOpen_ = false;  // a terminal progress line waits to be redrawn
   int lastStep_ = -1;
   uint64_t lastBytes_ = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/all_devices.h"
 #include "app/cli_options.h"
 #include "app/console_report.h"
 #include "app/console_view.h"
@@ -216,7 +217,7 @@ int main(int argc, char** argv) {
   if (options.action == CliOptions::Action::List) {
     PrintList(outs, ins, options.json);
   } else {
-    status = Update(options, outs, ins);
+    status = options.all ? UpdateAllDevices(options, outs, ins) : Update(options, outs, ins);
   }
   platform::StopMidiService();
   return status;

@@ -11,4 +11,11 @@ bool IsTerminal(std::FILE* out);
 // The terminal's width in columns; 0 when `out` is no terminal or the width is unknown.
 size_t TerminalColumns(std::FILE* out);
 
+// How wide a redrawn line may be: one column less than the terminal has, so that the line
+// never wraps; 79 when the width is unknown.
+inline size_t TerminalLineWidth(std::FILE* out) {
+  const size_t columns = TerminalColumns(out);
+  return columns > 1 ? columns - 1 : 79;
+}
+
 }  // namespace q9m::app

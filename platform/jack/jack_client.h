@@ -126,8 +126,9 @@ class JackClient {
   void Close(JackChannel* channel);
 
  private:
-  // Four of each are more than the program opens at once.
-  static constexpr size_t kChannels = 4;
+  // q9m-update-cli --all opens one of each per device, up to 20 devices; a closed channel
+  // can stay taken for a cycle or two, hence a few more.
+  static constexpr size_t kChannels = 24;
 
   JackClient() = default;
   static int OnProcess(uint32_t frames, void* self);

@@ -28,6 +28,8 @@ TEST(CliOptions, PortsActionsAndFormats) {
   EXPECT_TRUE(Parsed({"--through-bridge"}).throughBridge);
   EXPECT_FALSE(none.verify);
   EXPECT_TRUE(Parsed({"--verify"}).verify);
+  EXPECT_FALSE(none.all);
+  EXPECT_TRUE(Parsed({"--all", "--json"}).all);
 
   const CliOptions named =
       Parsed({"--in", "USB Audio Device (2)", "--out=A=B", "--json", "--timeout", "60"});
@@ -50,7 +52,8 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
                                              {"--timeout="},
                                              {"--timeout", "99999999999999999999"},
                                              {"USB Audio Device"},
-                                             {"--verbose"}}) {
+                                             {"--verbose"},
+                                             {"--all", "--in", "USB Audio Device"}}) {
     const ParsedCliOptions parsed = ParseCliOptions(args);
     EXPECT_FALSE(parsed.options) << args[0];
     EXPECT_FALSE(parsed.error.empty());
