@@ -60,26 +60,6 @@ std::string ErrorText(const ProgressSnapshot& s) {
   return s.errorId == 0 ? "" : WhereText(s) + ": " + ErrorMessage(s);
 }
 
-// Why Execute did not start, or empty when it did.
-std::string ExecuteProblem(ui::UpdateSession::ExecuteResult result) {
-  using R = ui::UpdateSession::ExecuteResult;
-  switch (result) {
-    case R::Started:
-      return "";
-    case R::CantOpenOut:
-      return protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_OUT);
-    case R::CantOpenIn:
-      return protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_IN);
-    case R::StandInImages:
-      return firmware::StandInRefusalText();
-    case R::Busy:
-      return protocol::LoadString(protocol::IDS_IN_PROGRESS);
-    case R::NoThread:
-      return "the update's thread could not be started";
-  }
-  return "";
-}
-
 // One line per device, redrawn in place: the block of lines is drawn over on every call.
 void DrawTerminal(const std::vector<std::unique_ptr<Device>>& devices, bool redraw,
                   Clock::time_point now) {
@@ -104,16 +84,15 @@ void DrawTerminal(const std::vector<std::unique_ptr<Device>>& devices, bool redr
 }
 
 // Ends a device's record from what its worker showed last.
-// `stoppedBy`: who asked the run to stop, or empty.
-void Conclude(Device& d, const std::string& stoppedBy) {
-  const bool stopped = !stoppedBy.empty();
+void Conclude(Device& d, bool stopped) {
   d.run.result = ResultOf(d.last, stopped);
   d.run.seconds = d.last.elapsedSeconds;
   d.run.deviceCode = CodeText(d.state.deviceCode);
   d.run.firstError = ErrorText(d.last);
 }
 
-void ReportEnd(Device& d, const CliOptions& options) {
+// `stoppedBy`: who asked the run to stop, or empty.
+void ReportEnd(Device& d, const CliOptions& options, const std::string& stoppedBy) {
   const ProgressSnapshot& s = d.last;
   switch (d.run.result) {
     case DeviceResult::Completed:
@@ -196,7 +175,7 @@ int UpdateAllDevices(const CliOptions& options, const std::vector<std::string>& 
       d->session.SetHoldWhileWriting(sharedHold);
       d->session.StartTimer();
       const std::string problem =
-          ExecuteProblem(d->session.Execute(d->pair.out, d->pair.in, d->view));
+          ui::UpdateSession::RefusalText(d->session.Execute(d->pair.out, d->pair.in, d->view));
       d->running = problem.empty();
       if (!d->running) {
         d->run.result = DeviceResult::Refused;
@@ -239,8 +218,8 @@ int UpdateAllDevices(const CliOptions& options, const std::vector<std::string>& 
       d->session.Close();
       d->last = d->view.Snapshot(now);
       d->running = false;
-      Conclude(*d, {});
-      if (style != ReportStyle::Terminal) ReportEnd(*d, options);
+      Conclude(*d, false);
+      if (style != ReportStyle::Terminal) ReportEnd(*d, options, {});
     }
     if (style == ReportStyle::Terminal) DrawTerminal(devices, true, now);
   }
@@ -250,8 +229,8 @@ int UpdateAllDevices(const CliOptions& options, const std::vector<std::string>& 
     d->session.Close();
     d->last = d->view.Snapshot(Clock::now());
     d->running = false;
-    Conclude(*d, stoppedBy);
-    if (style != ReportStyle::Terminal) ReportEnd(*d, options);
+    Conclude(*d, !stoppedBy.empty());
+    if (style != ReportStyle::Terminal) ReportEnd(*d, options, stoppedBy);
   }
   if (style == ReportStyle::Terminal) DrawTerminal(devices, true, Clock::now());
 
