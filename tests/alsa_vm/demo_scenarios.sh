@@ -17,13 +17,7 @@ export Q9M_ALLOW_STAND_IN_IMAGES=1
 rm -rf "$work"
 mkdir -p "$work"
 
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-}
-trap cleanup EXIT
+source "$root/tests/support/stop_started.sh"
 source "$root/tests/support/await_line.sh"
 
 fail() {

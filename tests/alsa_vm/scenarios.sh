@@ -29,13 +29,7 @@ SLOW_BYTES=200000
 rm -rf "$work"
 mkdir -p "$work"
 
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/stop_started.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../support/await_line.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/usb_devices.sh"
 

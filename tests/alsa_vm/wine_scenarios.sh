@@ -28,14 +28,9 @@ export Q9M_ALLOW_STAND_IN_IMAGES=1
 rm -rf "$work"
 mkdir -p "$work"
 
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  "$wineserver" -k 2>/dev/null || true
-}
-trap cleanup EXIT
+source "$here/../support/stop_started.sh"
+# The wine server goes too, once the programs it served are gone.
+trap 'stop_started; "$wineserver" -k 2>/dev/null || true' EXIT
 source "$here/../support/await_line.sh"
 source "$here/usb_devices.sh"
 
