@@ -25,14 +25,20 @@ struct CliOptions {
   bool throughBridge = false;          // go ahead over a bridge known to cut long messages
   bool verify = false;                 // read every written range back before EndUpdate
   long timeoutSeconds = 1800;          // give up on an update that runs longer
+  bool wait = false;                   // wait for the ports to appear before starting
+  std::optional<long> waitSeconds;     // with wait: for at most this long; nothing: no limit
 };
+
+// The longest --wait SECONDS taken: a day. Longer is left to a wait without limit.
+inline constexpr long kMaxWaitSeconds = 86400;
 
 struct ParsedCliOptions {
   std::optional<CliOptions> options;  // nothing on error
   std::string error;
 };
 
-// `args` without the program name. Accepts "--in NAME" and "--in=NAME" alike.
+// `args` without the program name. Accepts "--in NAME" and "--in=NAME" alike. The value of
+// --wait may be left out: the next argument is taken for it unless it is an option.
 ParsedCliOptions ParseCliOptions(const std::vector<std::string>& args);
 
 std::string HelpText();

@@ -77,6 +77,17 @@ void ConsoleReport::NotStarted(const std::string& message, int exitStatus) {
   }
 }
 
+void ConsoleReport::Waiting(const std::string& what, std::optional<long> seconds) {
+  if (style_ == ReportStyle::Json) {
+    Line(out_, "{\"event\":\"waiting\",\"for\":" + JsonString(what) +
+                   ",\"seconds\":" + (seconds ? std::to_string(*seconds) : "null") + "}");
+    return;
+  }
+  Line(out_, "Waiting for " + what + " (" +
+                 (seconds ? "at most " + std::to_string(*seconds) + " s" : "without limit") +
+                 "; Ctrl-C stops)");
+}
+
 void ConsoleReport::Started(const std::string& outPort, const std::string& inPort,
                             const std::string& images) {
   if (style_ == ReportStyle::Json) {

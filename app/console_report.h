@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "app/update_progress.h"
@@ -28,6 +29,8 @@ class ConsoleReport {
 
   // The run could not start; `message` says why.
   void NotStarted(const std::string& message, int exitStatus);
+  // The ports that `what` names are waited for, for at most `seconds` (nothing: no limit).
+  void Waiting(const std::string& what, std::optional<long> seconds);
   void Started(const std::string& outPort, const std::string& inPort, const std::string& images);
   // Called often; prints only as often as the style allows.
   void Progress(const ProgressSnapshot& s, Clock::time_point now);

@@ -11,6 +11,7 @@
 #include "app/cli_options.h"
 #include "app/console_report.h"
 #include "app/console_view.h"
+#include "app/port_wait.h"
 #include "app/progress_format.h"
 #include "app/sleep_hold.h"
 #include "app/stop_requests.h"
@@ -59,11 +60,6 @@ void PrintList(const std::vector<std::string>& outs, const std::vector<std::stri
   print("MIDI OUT ports:", outs, out);
   print("MIDI IN ports:", ins, in);
   std::printf("* taken when --out or --in is not given\n");
-}
-
-// The port to use: the one named, or the one copy 1 of the dialog preselects.
-int ChoosePort(const std::vector<std::string>& names, const std::optional<std::string>& wanted) {
-  return wanted ? ui::FindPort(names, *wanted) : ui::PreselectPort(names, 1);
 }
 
 std::string MissingPort(const char* direction, const std::optional<std::string>& wanted) {
@@ -211,13 +207,15 @@ int main(int argc, char** argv) {
         .NotStarted(error, kExitNotStarted);
     return kExitNotStarted;
   }
-  const std::vector<std::string> outs = ui::MidiOutNames();
-  const std::vector<std::string> ins = ui::MidiInNames();
-  int status = kExitCompleted;
+  ConsoleReport report(ConsoleReport::StyleFor(stdout, options.json), stdout, stderr);
+  // With --wait, until the ports are there; a wait that runs out or is stopped has been reported.
+  const RunPorts ports = ListRunPorts(options, report, WaitForStopRequest);
+  int status = ports.exitStatus;
   if (options.action == CliOptions::Action::List) {
-    PrintList(outs, ins, options.json);
-  } else {
-    status = options.all ? UpdateAllDevices(options, outs, ins) : Update(options, outs, ins);
+    PrintList(ports.outs, ports.ins, options.json);
+  } else if (status == kExitCompleted) {
+    status = options.all ? UpdateAllDevices(options, ports.outs, ports.ins)
+                         : Update(options, ports.outs, ports.ins);
   }
   platform::StopMidiService();
   return status;

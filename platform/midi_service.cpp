@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "platform/midi_input_stream.h"
 #include "platform/sync.h"
@@ -125,6 +126,20 @@ void StopMidiService() {
     stream->Close();
     timeMidiPortClosed();
   }
+}
+
+std::unique_ptr<PortWatch> WatchMidiPorts() {
+  // Nothing to follow: no port comes before the deadline.
+  class NoPorts final : public PortWatch {
+   public:
+    bool Wait(PortWatchClock::time_point deadline) override {
+      std::this_thread::sleep_until(deadline);
+      return false;
+    }
+  };
+  auto backend = CurrentBackend();
+  if (!backend) return std::make_unique<NoPorts>();
+  return backend->WatchPorts();
 }
 
 void MarkDone(MIDIHDR* header) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/midi_types.h"
+#include "platform/port_watch.h"
 
 namespace q9m::platform {
 
@@ -79,6 +80,10 @@ class MidiBackend {
   // tell identical devices apart (by where they are plugged in, say) says so here.
   virtual std::optional<std::string> OutputIdentity(uint32_t index) { return OutputName(index); }
   virtual std::optional<std::string> InputIdentity(uint32_t index) { return InputName(index); }
+  // Follows the ports coming and going through the system's own notice. Safe to use from any
+  // thread, also after the service has stopped. By default the caller is told to list again
+  // every kRelistInterval.
+  virtual std::unique_ptr<PortWatch> WatchPorts() { return MakePeriodicPortWatch(); }
 };
 
 // Makes `backend` the service that the functions below use. Ports opened on an earlier
@@ -86,6 +91,10 @@ class MidiBackend {
 void StartMidiService(std::shared_ptr<MidiBackend> backend);
 // Closes every port still open and leaves no service: counts are 0 and opens fail.
 void StopMidiService();
+
+// A watch on the running service's ports (see PortWatch); without a service, one that waits
+// until its deadline.
+std::unique_ptr<PortWatch> WatchMidiPorts();
 
 // Sets MHDR_DONE (and clears MHDR_INQUEUE) and wakes a thread waiting in WaitForFlagChange,
 // so that a blocking send returns at once. The one thing a backend does when a long message

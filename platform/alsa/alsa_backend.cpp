@@ -7,6 +7,7 @@
 
 #include "platform/alsa/alsa_input.h"
 #include "platform/alsa/alsa_output.h"
+#include "platform/alsa/alsa_port_watch.h"
 #include "platform/alsa/alsa_seq.h"
 #include "platform/port_list.h"
 #include "platform/port_naming.h"
@@ -22,6 +23,7 @@ class AlsaBackend final : public ListedPortBackend {
  public:
   AlsaBackend(std::string clientName, alsa::SeqHandle lister)
       : clientName_(std::move(clientName)), lister_(std::move(lister)) {}
+  std::unique_ptr<PortWatch> WatchPorts() override { return alsa::WatchSeqPorts(clientName_); }
 
  protected:
   std::vector<ListedPort> PresentOutputs() override {

@@ -8,6 +8,7 @@
 #include "platform/jack/jack_input.h"
 #include "platform/jack/jack_output.h"
 #include "platform/jack/jack_port_names.h"
+#include "platform/jack/jack_port_watch.h"
 #include "platform/port_list.h"
 #include "platform/port_naming.h"
 
@@ -20,6 +21,7 @@ using jack::JackClient;
 class JackBackend final : public ListedPortBackend {
  public:
   explicit JackBackend(std::shared_ptr<JackClient> client) : client_(std::move(client)) {}
+  std::unique_ptr<PortWatch> WatchPorts() override { return jack::WatchJackPorts(client_); }
 
  protected:
   std::vector<ListedPort> PresentOutputs() override { return Ports(JackPortIsInput); }

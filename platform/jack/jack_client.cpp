@@ -91,6 +91,10 @@ std::unique_ptr<JackClient> JackClient::Open(const std::string& name, std::strin
     if (error) *error = "the JACK server refused the backend's client";
     return nullptr;  // the destructor closes the client
   }
+  // Set before the client is first activated, as the server requires.
+  jack_set_port_registration_callback(client->client_, &JackClient::OnPortRegistration,
+                                      client.get());
+  jack_set_port_rename_callback(client->client_, &JackClient::OnPortRename, client.get());
   jack_on_shutdown(client->client_, &JackClient::OnShutdown, client.get());
   return client;
 }
@@ -122,7 +126,46 @@ int JackClient::OnProcess(uint32_t frames, void* self) {
 }
 
 void JackClient::OnShutdown(void* self) {
-  static_cast<JackClient*>(self)->alive_.store(false, std::memory_order_release);
+  auto* client = static_cast<JackClient*>(self);
+  client->alive_.store(false, std::memory_order_release);
+  client->portChanges_.Note();  // every port is gone with the server
+}
+
+// Both come on the client's notification thread, never the process thread.
+void JackClient::OnPortRegistration(uint32_t, int, void* self) {
+  static_cast<JackClient*>(self)->portChanges_.Note();
+}
+
+void JackClient::OnPortRename(uint32_t, const char*, const char*, void* self) {
+  static_cast<JackClient*>(self)->portChanges_.Note();
+}
+
+bool JackClient::Activate() {
+  if (active_) return true;
+  if (!Alive() || jack_activate(client_) != 0) return false;
+  active_ = true;
+  return true;
+}
+
+void JackClient::DeactivateWhenIdle() {
+  if (openPorts_ == 0 && watchers_ == 0 && active_) {
+    jack_deactivate(client_);
+    active_ = false;
+  }
+}
+
+bool JackClient::Watch() {
+  std::lock_guard lock(mutex_);
+  if (!Activate()) return false;
+  ++watchers_;
+  return true;
+}
+
+void JackClient::Unwatch() {
+  std::lock_guard lock(mutex_);
+  if (watchers_ == 0) return;
+  --watchers_;
+  DeactivateWhenIdle();
 }
 
 std::vector<std::string> JackClient::MidiPorts(unsigned long jackPortFlags) const {
@@ -200,12 +243,11 @@ Channel* JackClient::OpenChannel(std::array<Channel, kChannels>& channels, unsig
   if (port == nullptr) return nullptr;
   free->port_ = port;
   free->fullName_ = jack_port_name(port);
-  if (!active_ && jack_activate(client_) != 0) {
+  if (!Activate()) {
     jack_port_unregister(client_, port);
     free->port_ = nullptr;
     return nullptr;
   }
-  active_ = true;
   ++openPorts_;
   return &*free;
 }
@@ -243,10 +285,8 @@ void JackClient::Close(JackChannel* channel) {
   jack_port_unregister(client_, channel->port_);
   channel->port_ = nullptr;
   channel->state_.store(JackChannel::kFree, std::memory_order_release);
-  if (--openPorts_ == 0 && active_) {
-    jack_deactivate(client_);
-    active_ = false;
-  }
+  --openPorts_;
+  DeactivateWhenIdle();
 }
 
 }  // namespace q9m::platform::jack

@@ -3,8 +3,8 @@
 // an output port's buffer and hands what arrives at an input port to that port's pump.
 //
 // One client for all of it keeps the server's graph small: one thread of ours to wake in each
-// cycle while ports are open. While none is open the client is not active, so an idle program
-// costs the server nothing.
+// cycle while ports are open or ports are watched. Otherwise the client is not active, so an
+// idle program costs the server nothing.
 #pragma once
 
 #include <array>
@@ -20,6 +20,7 @@
 #include "platform/input_pump.h"
 #include "platform/jack/message_slot.h"
 #include "platform/midi_types.h"
+#include "platform/port_watch.h"
 
 typedef struct _jack_client jack_client_t;
 typedef struct _jack_port jack_port_t;
@@ -114,6 +115,14 @@ class JackClient {
   // MIDIERR_NOTREADY when the server does not take the connection up within kSendTimeout.
   MMRESULT Link(const std::string& source, const std::string& destination, const std::string& peer);
 
+  // Ports registered, unregistered or renamed on the server, and the server's end. The server
+  // tells only an active client, so a watcher holds the client active with Watch.
+  ChangeCount& PortChanges() { return portChanges_; }
+  // Keeps the client active until the matching Unwatch; false, and nothing to undo, when the
+  // server does not activate it.
+  bool Watch();
+  void Unwatch();
+
   // The longest message that fits into one cycle's port buffer as one event.
   size_t MaxMessageBytes() const;
 
@@ -133,6 +142,12 @@ class JackClient {
   JackClient() = default;
   static int OnProcess(uint32_t frames, void* self);
   static void OnShutdown(void* self);
+  static void OnPortRegistration(uint32_t port, int registered, void* self);
+  static void OnPortRename(uint32_t port, const char* oldName, const char* newName, void* self);
+  // Activates the client for its first port or watcher; with mutex_ held.
+  bool Activate();
+  // Deactivates it when neither a port nor a watcher is left; with mutex_ held.
+  void DeactivateWhenIdle();
   bool Connect(const std::string& source, const std::string& destination);
   template <typename Channel>
   Channel* OpenChannel(std::array<Channel, kChannels>& channels, unsigned long flags,
@@ -144,8 +159,11 @@ class JackClient {
   std::atomic<uint64_t> cycles_{0};
   std::atomic<bool> alive_{true};
 
-  std::mutex mutex_;  // opening and closing ports, and with them activation
+  ChangeCount portChanges_;
+
+  std::mutex mutex_;  // opening and closing ports and watches, and with them activation
   uint32_t openPorts_ = 0;
+  uint32_t watchers_ = 0;
   bool active_ = false;
   uint64_t lastPort_ = 0;
   std::array<JackOutputChannel, kChannels> outputs_;

@@ -120,6 +120,22 @@ class VirtualOutputConnection final : public OutputConnection {
   DoneCompleter completer_;
 };
 
+class VirtualPortWatch final : public PortWatch {
+ public:
+  explicit VirtualPortWatch(std::shared_ptr<ChangeCount> changes)
+      : changes_(std::move(changes)), seen_(changes_->Now()) {}
+
+  bool Wait(PortWatchClock::time_point deadline) override {
+    if (!changes_->WaitPast(seen_, deadline)) return false;
+    seen_ = changes_->Now();
+    return true;
+  }
+
+ private:
+  std::shared_ptr<ChangeCount> changes_;
+  uint64_t seen_;
+};
+
 class VirtualInputSource final : public InputSource {
  public:
   VirtualInputSource(std::shared_ptr<VirtualMidiService> service,
@@ -163,21 +179,30 @@ uint32_t VirtualMidiService::AddOutput(std::string name, Sink sink) {
   return AddLinkedOutput(std::move(name), std::move(instant));
 }
 
+template <typename Port>
+uint32_t VirtualMidiService::Add(std::vector<std::shared_ptr<Port>>& ports,
+                                 std::shared_ptr<Port> port) {
+  uint32_t id;
+  {
+    std::lock_guard lock(mutex_);
+    ports.push_back(std::move(port));
+    id = static_cast<uint32_t>(ports.size() - 1);
+  }
+  changes_->Note();
+  return id;
+}
+
 uint32_t VirtualMidiService::AddLinkedOutput(std::string name, LinkSink sink) {
-  std::lock_guard lock(mutex_);
   auto port = std::make_shared<OutputPort>();
   port->name = std::move(name);
   port->sink = std::move(sink);
-  outputs_.push_back(std::move(port));
-  return static_cast<uint32_t>(outputs_.size() - 1);
+  return Add(outputs_, std::move(port));
 }
 
 uint32_t VirtualMidiService::AddInput(std::string name) {
-  std::lock_guard lock(mutex_);
   auto port = std::make_shared<InputPort>();
   port->name = std::move(name);
-  inputs_.push_back(std::move(port));
-  return static_cast<uint32_t>(inputs_.size() - 1);
+  return Add(inputs_, std::move(port));
 }
 
 bool VirtualMidiService::Inject(uint32_t inputId, const uint8_t* bytes, size_t n) {
@@ -215,13 +240,23 @@ void VirtualMidiService::DelayDone(uint32_t outputId, std::chrono::milliseconds 
 }
 
 void VirtualMidiService::UnplugOutput(uint32_t outputId) {
-  std::lock_guard lock(mutex_);
-  outputs_.at(outputId)->plugged = false;
+  {
+    std::lock_guard lock(mutex_);
+    outputs_.at(outputId)->plugged = false;
+  }
+  changes_->Note();
 }
 
 void VirtualMidiService::UnplugInput(uint32_t inputId) {
-  std::lock_guard lock(mutex_);
-  inputs_.at(inputId)->plugged = false;
+  {
+    std::lock_guard lock(mutex_);
+    inputs_.at(inputId)->plugged = false;
+  }
+  changes_->Note();
+}
+
+std::unique_ptr<PortWatch> VirtualMidiService::WatchPorts() {
+  return std::make_unique<VirtualPortWatch>(changes_);
 }
 
 template <typename Port>

@@ -1,9 +1,10 @@
 // In-process MIDI ports for tests and for the simulated device. An output port hands every
 // message that the host sends to a sink, byte for byte; an input port delivers the bytes that
-// a test or the simulated device injects, in any split, on the injecting thread. An output may
-// model a slow link: its long messages are marked done only once they have passed it, as a
-// real interface marks them done once the last byte is out. Fault hooks refuse operations,
-// delay the done flag of long messages, and unplug ports.
+// a test or the simulated device injects, in any split, on the injecting thread. Ports added or
+// unplugged while a watch runs are reported to it at once, as a system's hot-plug notice is. An
+// output may model a slow link: its long messages are marked done only once they have passed it, as
+// a real interface marks them done once the last byte is out. Fault hooks refuse operations, delay
+// the done flag of long messages, and unplug ports.
 #pragma once
 
 #include <chrono>
@@ -59,6 +60,7 @@ class VirtualMidiService final : public MidiBackend,
   std::optional<std::string> InputName(uint32_t index) override;
   std::unique_ptr<InputSource> OpenInput(uint32_t index, InputReceiver& receiver,
                                          MMRESULT& error) override;
+  std::unique_ptr<PortWatch> WatchPorts() override;
 
   struct Faults {
     std::map<int, int> refusals;  // operation -> calls still to refuse (negative: all)
@@ -80,6 +82,9 @@ class VirtualMidiService final : public MidiBackend,
   };
 
  private:
+  // Puts the port at the end of `ports` and tells the watches; returns its id.
+  template <typename Port>
+  uint32_t Add(std::vector<std::shared_ptr<Port>>& ports, std::shared_ptr<Port> port);
   template <typename Port>
   static std::shared_ptr<Port> Listed(const std::vector<std::shared_ptr<Port>>& ports,
                                       uint32_t index);
@@ -87,6 +92,8 @@ class VirtualMidiService final : public MidiBackend,
   std::mutex mutex_;
   std::vector<std::shared_ptr<OutputPort>> outputs_;
   std::vector<std::shared_ptr<InputPort>> inputs_;
+  // Noted, outside mutex_, for every port added or unplugged.
+  const std::shared_ptr<ChangeCount> changes_ = std::make_shared<ChangeCount>();
 };
 
 }  // namespace q9m::platform

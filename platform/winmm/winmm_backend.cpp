@@ -7,6 +7,7 @@
 #include "platform/winmm/winmm_input.h"
 #include "platform/winmm/winmm_output.h"
 #include "platform/winmm/winmm_port_names.h"
+#include "platform/winmm/winmm_port_watch.h"
 
 namespace q9m::platform {
 
@@ -17,6 +18,7 @@ using winmm::WinmmPort;
 class WinmmBackend final : public ListedPortBackend {
  public:
   explicit WinmmBackend(std::unique_ptr<winmm::Driver> driver) : driver_(std::move(driver)) {}
+  std::unique_ptr<PortWatch> WatchPorts() override { return winmm::WatchWinmmPorts(driver_); }
 
  protected:
   std::vector<ListedPort> PresentOutputs() override { return Listed(Outputs()); }
@@ -73,7 +75,7 @@ class WinmmBackend final : public ListedPortBackend {
     return it->deviceId;
   }
 
-  const std::unique_ptr<winmm::Driver> driver_;
+  const std::shared_ptr<winmm::Driver> driver_;  // shared with the port watches
 };
 
 }  // namespace

@@ -40,6 +40,15 @@ TEST(CliOptions, PortsActionsAndFormats) {
   EXPECT_EQ(Parsed({"--list", "--json"}).action, CliOptions::Action::List);
   EXPECT_EQ(Parsed({"-V"}).action, CliOptions::Action::Version);
   EXPECT_EQ(Parsed({"--help"}).action, CliOptions::Action::Help);
+
+  EXPECT_FALSE(none.wait);
+  const CliOptions forever = Parsed({"--wait", "--json"});  // an option is not its SECONDS
+  EXPECT_TRUE(forever.wait);
+  EXPECT_FALSE(forever.waitSeconds);
+  EXPECT_TRUE(forever.json);
+  EXPECT_EQ(Parsed({"--all", "--wait", "90"}).waitSeconds, 90);
+  EXPECT_EQ(Parsed({"--wait=86400"}).waitSeconds, 86400);
+  EXPECT_FALSE(Parsed({"--wait", "0"}).wait);  // looks once, as without --wait
 }
 
 TEST(CliOptions, RefusesWhatItCannotUse) {
@@ -53,7 +62,13 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
                                              {"--timeout", "99999999999999999999"},
                                              {"USB Audio Device"},
                                              {"--verbose"},
-                                             {"--all", "--in", "USB Audio Device"}}) {
+                                             {"--all", "--in", "USB Audio Device"},
+                                             {"--wait", "soon"},
+                                             {"--wait", "-5"},
+                                             {"--wait", "86401"},
+                                             {"--wait", "99999999999999999999"},
+                                             {"--wait="},
+                                             {"--wait", "--list"}}) {
     const ParsedCliOptions parsed = ParseCliOptions(args);
     EXPECT_FALSE(parsed.options) << args[0];
     EXPECT_FALSE(parsed.error.empty());

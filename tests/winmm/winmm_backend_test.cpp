@@ -91,6 +91,17 @@ TEST_F(WinmmBackendTest, PortsAreListedAsCopiesPreselectThemAndFoundAgainByWhatT
   EXPECT_EQ(midiOutClose(handle), MMSYSERR_NOERROR);
 }
 
+// winmm tells a program without a window nothing: the watch lists again and reports a port that
+// came, but not ports that stayed as they were.
+TEST_F(WinmmBackendTest, AWatchSeesAPortComeByListingAgain) {
+  AddOutput("Synth");
+  const auto watch = WatchMidiPorts();
+  const auto after = [](auto looks) { return std::chrono::steady_clock::now() + looks; };
+  EXPECT_FALSE(watch->Wait(after(kRelistInterval * 3 / 2)));
+  AddInput("USB Audio Device");
+  EXPECT_TRUE(watch->Wait(after(kRelistInterval * 3)));
+}
+
 TEST_F(WinmmBackendTest, APortHeldByAnotherProgramIsRefusedAsAllocated) {
   AddOutput("USB Audio Device", DriverWay::Wine, true);
   AddInput("USB Audio Device", true);
