@@ -4,7 +4,8 @@
 # device) and verifies the flash; the updater names no port: it finds "USB Audio Device" itself.
 #
 # usage: scenarios.sh SCENARIO BUILD_DIR WORK_DIR
-#   cli         one device, q9m-update-cli
+#   cli         one device, q9m-update-cli --wait started before the host sees the device: it
+#               must learn of the card's port from the sequencer's announcements
 #   dialog      one device, q9m-updater (offscreen, pressing Execute itself)
 #   two-copies  two identical devices, copies 1 and 2 of q9m-updater side by side
 #   slow-intake one device that takes in its first SLOW_BYTES bytes at 8,000 bytes/s
@@ -63,7 +64,30 @@ single_update() {
 }
 
 case $scenario in
-cli) single_update cli ;;
+cli)
+  # The device's end is served before the host takes the device into use, so that the first
+  # message that the host sends finds it.
+  "$gadget" disconnect 0
+  start_device 0
+  "$cli" --wait 120 --timeout 600 >"$work/cli.log" 2>&1 &
+  cli_pid=$!
+  pids+=("$cli_pid")
+  await_line "$work/cli.log" "^Waiting for" "$cli_pid" 60 "q9m-update-cli waiting"
+  # It waits on the sequencer's announcements, not by listing again now and then.
+  grep -A2 '"announcements"' /proc/asound/seq/clients | grep -q "Connected From: 0:1" || {
+    cat /proc/asound/seq/clients
+    fail "q9m-update-cli's port watch is not subscribed to System:Announce"
+  }
+  "$gadget" connect 0
+  status=0
+  wait "$cli_pid" || status=$?
+  cat "$work/cli.log"
+  [ $status -eq 0 ] || fail "q9m-update-cli --wait ended with status $status"
+  grep -q "^Updating through MIDI OUT \"USB Audio Device\"" "$work/cli.log" ||
+    fail "q9m-update-cli did not take the device that came"
+  grep -q "Version update completed." "$work/cli.log" || fail "no \"Version update completed.\""
+  check_device 0 || fail "the device did not verify its update"
+  ;;
 dialog) single_update dialog ;;
 slow-intake) single_update cli --intake-rate "8000:$SLOW_BYTES" ;;
 two-copies)

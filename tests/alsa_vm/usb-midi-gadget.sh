@@ -8,6 +8,9 @@
 # usage: usb-midi-gadget.sh add I        create gadget I and plug it in
 #        usb-midi-gadget.sh unplug I     unplug it (the host side's card goes away)
 #        usb-midi-gadget.sh plug I       plug it in again
+#        usb-midi-gadget.sh disconnect I the host takes it out of use (deauthorized): the host
+#                                        side's card goes away, the device's own end stays
+#        usb-midi-gadget.sh connect I    the host takes it into use again
 #        usb-midi-gadget.sh host-card I  the host side's card number while plugged in
 # Each waits until the host side has seen the change. Plain sh with builtins where it can: the
 # VM's init runs it with busybox, and every program started in the VM costs about 0.1 s.
@@ -19,7 +22,7 @@ die() {
   exit 1
 }
 
-[ $# -eq 2 ] || die "usage: usb-midi-gadget.sh add|unplug|plug|host-card I"
+[ $# -eq 2 ] || die "usage: usb-midi-gadget.sh add|unplug|plug|disconnect|connect|host-card I"
 command=$1 index=$2
 case $index in '' | *[!0-9]*) die "not a device index: $index" ;; esac
 gadget=$gadgets/q9m$index
@@ -31,6 +34,15 @@ host_card() {
     [ -e "$card" ] || return 1
     echo "${card##*card}"
     return 0
+  done
+  return 1
+}
+
+# The host side's USB device of the gadget: its folder below the dummy host controller.
+host_device() {
+  for device in /sys/devices/platform/dummy_hcd."$index"/usb*/*-*; do
+    case $device in *:*) continue ;; esac # an interface, not a device
+    [ -e "$device/authorized" ] && echo "$device" && return 0
   done
   return 1
 }
@@ -87,6 +99,16 @@ plug)
 unplug)
   echo "" >"$gadget/UDC"
   wait_for absent
+  ;;
+disconnect | connect)
+  device=$(host_device) || die "gadget $index is not plugged in"
+  if [ "$command" = connect ]; then
+    echo 1 >"$device/authorized"
+    wait_for present
+  else
+    echo 0 >"$device/authorized"
+    wait_for absent
+  fi
   ;;
 host-card)
   host_card || die "gadget $index is not plugged in"
