@@ -32,11 +32,20 @@ QString ControlName(int id) {
   return QStringLiteral("control%1").arg(id);
 }
 
-// Item k of the list is port k; the instance's preferred port is selected, or none.
-void FillList(QComboBox& list, const std::vector<std::string>& names, int instanceNumber) {
+// Item k of the list is port k; item `selected` is selected, or none.
+void FillList(QComboBox& list, const std::vector<std::string>& names, int selected) {
   list.clear();
   for (const std::string& name : names) list.addItem(QString::fromStdString(name));
-  list.setCurrentIndex(PreselectPort(names, instanceNumber));
+  list.setCurrentIndex(selected);
+}
+
+// Refills `list`, which shows `shown`, with the ports `now` when they differ.
+void FollowList(QComboBox& list, std::vector<std::string>& shown, std::vector<std::string> now,
+                int instanceNumber) {
+  const auto next = FollowedSelection(shown, list.currentIndex(), now, instanceNumber);
+  if (!next) return;
+  shown = std::move(now);
+  FillList(list, shown, *next);
 }
 
 // A read-only field looks like one: the window's colour behind its text.
@@ -189,6 +198,11 @@ void CK2pUpdatorDlg::OnInitDialog() {
   verifyEntry_ = windowMenu_->addAction(Text(protocol::IDS_VERIFY_AFTER_WRITING));
   verifyEntry_->setCheckable(true);
 
+  // Watching before the lists are filled, so that no port that comes meanwhile is missed.
+  follower_ = std::make_unique<PortFollower>([this] {
+    QMetaObject::invokeMethod(
+        this, [this] { OnPortsChanged(); }, Qt::QueuedConnection);
+  });
   FillPortLists();
   session_.StartTimer();
   progress_->setRange(0, 100);
@@ -197,8 +211,19 @@ void CK2pUpdatorDlg::OnInitDialog() {
 }
 
 void CK2pUpdatorDlg::FillPortLists() {
-  FillList(*midiOut_, MidiOutNames(), instanceNumber_);
-  FillList(*midiIn_, MidiInNames(), instanceNumber_);
+  outNames_ = MidiOutNames();
+  FillList(*midiOut_, outNames_, PreselectPort(outNames_, instanceNumber_));
+  inNames_ = MidiInNames();
+  FillList(*midiIn_, inNames_, PreselectPort(inNames_, instanceNumber_));
+}
+
+void CK2pUpdatorDlg::OnPortsChanged() {
+  if (!closing_ && follower_->Take(session_.Busy())) FollowPortLists();
+}
+
+void CK2pUpdatorDlg::FollowPortLists() {
+  FollowList(*midiOut_, outNames_, MidiOutNames(), instanceNumber_);
+  FollowList(*midiIn_, inNames_, MidiInNames(), instanceNumber_);
 }
 
 void CK2pUpdatorDlg::contextMenuEvent(QContextMenuEvent* event) {
@@ -296,6 +321,7 @@ void CK2pUpdatorDlg::RestoreControls() {
   if (closing_) return;
   SetPortControlsEnabled(true);
   session_.ClearBusy();
+  if (follower_->ControlsBack()) FollowPortLists();
 }
 
 void CK2pUpdatorDlg::EnableExecute(bool enable) {
@@ -316,6 +342,7 @@ void CK2pUpdatorDlg::done(int result) {
 void CK2pUpdatorDlg::Shutdown() {
   if (closing_) return;
   closing_ = true;
+  follower_.reset();  // no more calls from its thread
   // First the worker's waits, so that it cannot be holding on to a box while the session
   // joins it; then any box still up, whose loop returns once control is back in it.
   view_->Cancel();

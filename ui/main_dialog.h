@@ -1,6 +1,10 @@
 // The updater's main dialog: two MIDI port lists, Execute, Rescan Device and Exit, and the
 // step, activity and progress of the running update.
 //
+// While no update runs, the port lists follow the devices that come and go: a list keeps its
+// selection while that port is still there, and otherwise takes the port preselected at start.
+// Rescan Device fills both lists afresh, as at start.
+//
 // The update runs on the session's worker thread, which reports through a view that carries
 // every call over to this dialog's thread, in the order made. An error the worker reports
 // holds the worker until the user has dismissed the error box. Closing the window (Exit, Esc
@@ -17,6 +21,7 @@
 #include "protocol/update_context.h"
 #include "protocol/update_view.h"
 #include "ui/marshalled_view.h"
+#include "ui/port_follower.h"
 #include "ui/update_session.h"
 
 class QAction;
@@ -86,6 +91,10 @@ class CK2pUpdatorDlg : public QDialog {
   void CreateControls();
   void OnInitDialog();
   void FillPortLists();
+  // The follower's call, on this thread: the ports may have come or gone.
+  void OnPortsChanged();
+  // Lists the ports again and changes only what changed, keeping each list's selection.
+  void FollowPortLists();
   // The modal error box with text `stringId`; returns once it was dismissed.
   void ShowError(int stringId);
   void ShowErrorText(const QString& text);
@@ -106,6 +115,9 @@ class CK2pUpdatorDlg : public QDialog {
   std::unique_ptr<MarshalledView> view_;
   UpdateSession session_;
   std::vector<QPointer<QMessageBox>> openBoxes_;  // the error boxes up, innermost last
+  std::unique_ptr<PortFollower> follower_;
+  std::vector<std::string> outNames_;  // what the lists show, item by item
+  std::vector<std::string> inNames_;
 
   QPushButton* execute_ = nullptr;
   QPushButton* exit_ = nullptr;

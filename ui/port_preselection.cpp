@@ -38,6 +38,14 @@ int FindPort(const std::vector<std::string>& names, const std::string& wanted) {
   return found;
 }
 
+std::optional<int> FollowedSelection(const std::vector<std::string>& shown, int selected,
+                                     const std::vector<std::string>& now, int instanceNumber) {
+  if (now == shown) return std::nullopt;
+  const bool had = selected >= 0 && static_cast<size_t>(selected) < shown.size();
+  const int kept = had ? FindPort(now, shown[static_cast<size_t>(selected)]) : -1;
+  return kept != -1 ? kept : PreselectPort(now, instanceNumber);
+}
+
 std::array<std::string, 3> PortNameCandidates(int instanceNumber) {
   std::array<std::string, 3> candidates;
   for (size_t i = 0; i < candidates.size(); ++i) {

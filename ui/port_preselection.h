@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,13 @@ int PreselectPort(const std::vector<std::string>& names, int instanceNumber);
 
 // The index of the last port named exactly `wanted`, or -1.
 int FindPort(const std::vector<std::string>& names, const std::string& wanted);
+
+// A list that shows `shown` with item `selected` (or -1) selected, when the ports listed now
+// are `now`: nothing when they are the same, else the item to select among them. The port
+// selected before keeps its selection while it is still listed; otherwise the one that
+// PreselectPort selects is.
+std::optional<int> FollowedSelection(const std::vector<std::string>& shown, int selected,
+                                     const std::vector<std::string>& now, int instanceNumber);
 
 // The MIDI OUT and MIDI IN ports' names in port order, as the port lists show them.
 std::vector<std::string> MidiOutNames();

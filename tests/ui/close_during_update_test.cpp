@@ -151,9 +151,9 @@ TEST_F(CloseDuringUpdateTest, DestroyingTheOpenDialogMidRunEndsTheWorker) {
   OpenWith(Silent());
   StartAndWaitFor(Sent::IdentityRequest, 1);
   dialog_.reset();
-  // The worker goes, and the timer thread with the dialog.
+  // The worker goes, and the timer's and the port follower's threads with the dialog.
   EXPECT_TRUE(WaitUntil([&] { return !ThreadAlive(worker_); }, 5'000));
-  EXPECT_EQ(UnnamedThreads().size(), threadsBefore_.size() - 1);
+  EXPECT_EQ(UnnamedThreads().size(), threadsBefore_.size() - 2);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The port lists: filled from the MIDI service with item k for port k, the preferred port
-// preselected, and refilled by Rescan Device.
+// preselected, following the devices that come and go, and refilled by Rescan Device.
 #include <gtest/gtest.h>
 #include <iconv.h>
 
@@ -141,6 +141,38 @@ TEST_F(PortListsTest, NoPortsGiveEmptyListsWithoutSelection) {
   EXPECT_EQ(List(D::kIdMidiIn)->count(), 0);
   EXPECT_EQ(OutSelection(), -1);
   EXPECT_EQ(InSelection(), -1);
+}
+
+// Without Rescan Device: a list without a selection preselects as at start, a selection stays
+// on its port while that is listed.
+TEST_F(PortListsTest, ListsFollowDevicesThatComeAndGoAndKeepTheChoice) {
+  uint32_t synthOut = 0;
+  AddRecordedOutput("Synth", &synthOut);
+  service_->AddInput("Synth");
+  Open();
+  ASSERT_EQ(OutSelection(), -1);
+  const auto listed = [&](int count) {
+    return WaitUntil([&] { return List(D::kIdMidiIn)->count() == count; }, 5'000);
+  };
+
+  AddPorts({"USB Audio Device"});
+  ASSERT_TRUE(listed(2));
+  EXPECT_EQ(Items(D::kIdMidiOut), (QStringList{"Synth", "USB Audio Device"}));
+  EXPECT_EQ(OutSelection(), 1);
+  EXPECT_EQ(InSelection(), 1);
+
+  List(D::kIdMidiOut)->setCurrentIndex(0);
+  AddPorts({"VELA T Series"});  // preselected at start, were it there then
+  ASSERT_TRUE(listed(3));
+  EXPECT_EQ(Items(D::kIdMidiOut), (QStringList{"Synth", "USB Audio Device", "VELA T Series"}));
+  EXPECT_EQ(OutSelection(), 0);
+  EXPECT_EQ(InSelection(), 1);
+
+  service_->UnplugOutput(synthOut);
+  ASSERT_TRUE(WaitUntil([&] { return List(D::kIdMidiOut)->count() == 2; }, 5'000));
+  EXPECT_EQ(Items(D::kIdMidiOut), (QStringList{"USB Audio Device", "VELA T Series"}));
+  EXPECT_EQ(OutSelection(), 1);
+  EXPECT_EQ(InSelection(), 1);
 }
 
 TEST_F(PortListsTest, RescanRefillsAfterUnplugAndKeepsExecuteEnabled) {

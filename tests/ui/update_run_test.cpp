@@ -134,6 +134,37 @@ TEST_F(UpdateRunTest, FailedRunShowsTheErrorBoxThenRestoresTheControls) {
   EXPECT_EQ(Enabled(), kAllEnabled);
 }
 
+// A device plugged in while the update runs changes nothing until the controls are back;
+// then the lists follow, the chosen ports staying chosen.
+TEST_F(UpdateRunTest, PortListsStandStillDuringAnUpdateAndFollowAfterIt) {
+  OpenWith([](const Bytes&, Sent kind, int) -> std::optional<Bytes> {
+    if (kind == Sent::IdentityRequest) return ScriptedDevice::Identity(0x4C);
+    return std::nullopt;
+  });
+  const auto items = [&](int id) {
+    QStringList texts;
+    for (int i = 0; i < List(id)->count(); ++i) texts << List(id)->itemText(i);
+    return texts;
+  };
+  const QStringList before = items(D::kIdMidiIn);
+  QStringList whileShown;
+  ModalWatcher watcher([&](QDialog& box) {
+    // The worker holds its error box: still updating.
+    AddRecordedOutput("VELA T Series");
+    service_->AddInput("VELA T Series");
+    Spin(300);
+    whileShown = items(D::kIdMidiIn);
+    ModalWatcher::PressOk(box);
+  });
+  Execute();
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_EQ(whileShown, before);
+  EXPECT_EQ(items(D::kIdMidiIn), before + QStringList{"VELA T Series"});
+  EXPECT_EQ(items(D::kIdMidiOut).size(), 2);
+  EXPECT_EQ(List(D::kIdMidiOut)->currentIndex(), 0);
+  EXPECT_EQ(List(D::kIdMidiIn)->currentIndex(), 0);
+}
+
 TEST_F(UpdateRunTest, FailedWriteKeepsTheStepAndActivityItShowed) {
   platform::SetClockScale(100);  // 32 write time-outs of 1 s each
   OpenWith(WillingExcept([](Sent kind, int) -> std::optional<Bytes> {

@@ -164,6 +164,26 @@ TEST_F(Win32DialogTest, ExecuteUpdatesTheDeviceAndExitCloses) {
   EXPECT_TRUE(dialog_->Session().Closed());
 }
 
+// Without Rescan Device the lists follow the ports: the chosen port stays chosen while it is
+// there, and one that goes gives way to the port preselected at start.
+TEST_F(Win32DialogTest, PortListsFollowDevicesThatComeAndGo) {
+  Open();
+  const auto count = [&](int id) {
+    return static_cast<int>(SendMessageW(Item(id), CB_GETCOUNT, 0, 0));
+  };
+  AddRecordedOutput("VELA T Series");
+  service_->AddInput("VELA T Series");
+  ASSERT_TRUE(WaitUntil([&] { return count(IDC_MIDI_IN) == 2; }, 10'000));
+  EXPECT_EQ(count(IDC_MIDI_OUT), 2);
+  EXPECT_EQ(Selection(IDC_MIDI_OUT), 0);
+  EXPECT_EQ(Selection(IDC_MIDI_IN), 0);
+
+  service_->UnplugOutput(device_->outputId);
+  ASSERT_TRUE(WaitUntil([&] { return count(IDC_MIDI_OUT) == 1; }, 10'000));
+  EXPECT_EQ(Selection(IDC_MIDI_OUT), 0);  // "VELA T Series", preselected
+  EXPECT_EQ(Selection(IDC_MIDI_IN), 0);
+}
+
 TEST_F(Win32DialogTest, EscDuringTheUpdateClosesAtOnceAndQuietly) {
   devsim::DeviceOptions slow;
   slow.writeMsPerBlock = 20;

@@ -25,24 +25,35 @@ constexpr UINT kWmOpened = WM_APP + 2;
 // Posted by the worker's thread when its writes begin (wParam 1) and end (0): only the window's
 // own thread may set the window's shutdown reason.
 constexpr UINT kWmShutdownBlock = WM_APP + 3;
+// Posted by the port follower's thread: the ports may have come or gone.
+constexpr UINT kWmPortsChanged = WM_APP + 4;
 
 HINSTANCE Module() {
   return GetModuleHandleW(nullptr);
 }
 
-// Item k of the list is port k; the instance's preferred port is selected, or none.
-void FillList(HWND list, const std::vector<std::string>& names, int instanceNumber) {
+// Item k of the list is port k; item `selected` is selected, or none.
+void FillList(HWND list, const std::vector<std::string>& names, int selected) {
   SendMessageW(list, CB_RESETCONTENT, 0, 0);
   for (const std::string& name : names) {
     const std::wstring text = Widen(name);
     SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
   }
-  SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(PreselectPort(names, instanceNumber)), 0);
+  SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
 int Selection(HWND list) {
   const LRESULT index = SendMessageW(list, CB_GETCURSEL, 0, 0);
   return index == CB_ERR ? kNoSelection : static_cast<int>(index);
+}
+
+// Refills `list`, which shows `shown`, with the ports `now` when they differ.
+void FollowList(HWND list, std::vector<std::string>& shown, std::vector<std::string> now,
+                int instanceNumber) {
+  const auto next = FollowedSelection(shown, Selection(list), now, instanceNumber);
+  if (!next) return;
+  shown = std::move(now);
+  FillList(list, shown, *next);
 }
 
 HICON LoadAppIcon(int size) {
@@ -146,6 +157,9 @@ INT_PTR CK2pUpdatorDlg::OnMessage(UINT message, WPARAM wParam) {
     case kWmWorkerCalls:
       view_.RunPending();
       return TRUE;
+    case kWmPortsChanged:
+      OnPortsChanged();
+      return TRUE;
     case WM_DPICHANGED:
       // The dialog manager scales the layout and fonts itself; the icons are chosen per size.
       SetIcons(HIWORD(wParam));
@@ -172,6 +186,10 @@ void CK2pUpdatorDlg::OnInitDialog() {
     AppendMenuW(menu, MF_STRING | MF_UNCHECKED, IDM_VERIFY, verify.c_str());
   }
   SetIcons(GetDpiForWindow(hwnd_));
+  // Watching before the lists are filled, so that no port that comes meanwhile is missed.
+  follower_ = std::make_unique<PortFollower>([this] {
+    if (HWND window = window_.load()) PostMessageW(window, kWmPortsChanged, 0, 0);
+  });
   FillPortLists();
   session_.StartTimer();
   SendDlgItemMessageW(hwnd_, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
@@ -192,8 +210,19 @@ void CK2pUpdatorDlg::SetIcons(UINT dpi) {
 }
 
 void CK2pUpdatorDlg::FillPortLists() {
-  FillList(GetDlgItem(hwnd_, IDC_MIDI_OUT), MidiOutNames(), instanceNumber_);
-  FillList(GetDlgItem(hwnd_, IDC_MIDI_IN), MidiInNames(), instanceNumber_);
+  outNames_ = MidiOutNames();
+  FillList(GetDlgItem(hwnd_, IDC_MIDI_OUT), outNames_, PreselectPort(outNames_, instanceNumber_));
+  inNames_ = MidiInNames();
+  FillList(GetDlgItem(hwnd_, IDC_MIDI_IN), inNames_, PreselectPort(inNames_, instanceNumber_));
+}
+
+void CK2pUpdatorDlg::OnPortsChanged() {
+  if (!closing_ && follower_->Take(session_.Busy())) FollowPortLists();
+}
+
+void CK2pUpdatorDlg::FollowPortLists() {
+  FollowList(GetDlgItem(hwnd_, IDC_MIDI_OUT), outNames_, MidiOutNames(), instanceNumber_);
+  FollowList(GetDlgItem(hwnd_, IDC_MIDI_IN), inNames_, MidiInNames(), instanceNumber_);
 }
 
 void CK2pUpdatorDlg::OnExecute() {
@@ -337,6 +366,7 @@ void CK2pUpdatorDlg::RestoreControls() {
   if (closing_) return;
   SetPortControlsEnabled(true);
   session_.ClearBusy();
+  if (follower_ && follower_->ControlsBack()) FollowPortLists();
 }
 
 void CK2pUpdatorDlg::EnableExecute(bool enable) {
@@ -347,6 +377,7 @@ void CK2pUpdatorDlg::EnableExecute(bool enable) {
 void CK2pUpdatorDlg::Shutdown() {
   if (closing_) return;
   closing_ = true;
+  follower_.reset();  // no more posts from its thread
   // First the worker's waits, so that it cannot be holding on to a box while the session
   // joins it; then any box still up (an error box, the About box), whose own loop ends once
   // control is back in it.

@@ -1,6 +1,10 @@
 // The updater's main dialog on Windows, from dialog template 103: two MIDI port lists, Execute,
 // Rescan Device and Exit, and the step, activity and progress of the running update.
 //
+// While no update runs, the port lists follow the devices that come and go: a list keeps its
+// selection while that port is still there, and otherwise takes the port preselected at start.
+// Rescan Device fills both lists afresh, as at start.
+//
 // The update runs on the session's worker thread, which reports through a MarshalledView:
 // each call is posted to this window and made here, in order. An error the worker reports
 // holds the worker until the user has dismissed the box. Closing the window (Exit, Esc or the
@@ -14,10 +18,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "protocol/update_context.h"
 #include "protocol/update_view.h"
 #include "ui/marshalled_view.h"
+#include "ui/port_follower.h"
 #include "ui/update_session.h"
 
 namespace q9m::ui::win32 {
@@ -53,6 +59,10 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
 
   void OnInitDialog();
   void FillPortLists();
+  // The follower's call, posted to this window: the ports may have come or gone.
+  void OnPortsChanged();
+  // Lists the ports again and changes only what changed, keeping each list's selection.
+  void FollowPortLists();
   void OnExecute();
   // Asks whether to go on when a chosen port runs through a bridge known to cut long
   // messages; true when none does or the user goes on.
@@ -95,6 +105,9 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
   HICON smallIcon_ = nullptr;
   MarshalledView view_;
   UpdateSession session_;
+  std::unique_ptr<PortFollower> follower_;
+  std::vector<std::string> outNames_;  // what the lists show, item by item
+  std::vector<std::string> inNames_;
 };
 
 }  // namespace q9m::ui::win32
