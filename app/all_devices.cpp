@@ -83,6 +83,16 @@ void DrawTerminal(const std::vector<std::unique_ptr<Device>>& devices, bool redr
   std::fflush(stdout);
 }
 
+// Marks the device running when `result` is Started, else refused with the reason.
+void MarkStarted(Device& d, ui::UpdateSession::ExecuteResult result) {
+  const std::string problem = ui::UpdateSession::RefusalText(result);
+  d.running = problem.empty();
+  if (!d.running) {
+    d.run.result = DeviceResult::Refused;
+    d.run.firstError = problem + " (\"" + d.pair.name + "\")";
+  }
+}
+
 // Ends a device's record from what its worker showed last.
 void Conclude(Device& d, bool stopped) {
   d.run.result = ResultOf(d.last, stopped);
@@ -174,15 +184,14 @@ int UpdateAllDevices(const CliOptions& options, const std::vector<std::string>& 
       d->session.SetVerifyAfterWriting(options.verify);
       d->session.SetHoldWhileWriting(sharedHold);
       d->session.StartTimer();
-      const std::string problem =
-          ui::UpdateSession::RefusalText(d->session.Execute(d->pair.out, d->pair.in, d->view));
-      d->running = problem.empty();
-      if (!d->running) {
-        d->run.result = DeviceResult::Refused;
-        d->run.firstError = problem + " (\"" + d->pair.name + "\")";
-      }
+      MarkStarted(*d, d->session.OpenPorts(d->pair.out, d->pair.in));
     }
     devices.push_back(std::move(d));
+  }
+  // Every port is open before the first worker sends: a JACK graph reshaped by a later open
+  // could otherwise drop a message to a device that is already being written.
+  for (auto& d : devices) {
+    if (d->running) MarkStarted(*d, d->session.Start(d->view));
   }
 
   if (style == ReportStyle::Terminal) {

@@ -22,6 +22,11 @@ void UpdateSession::StartTimer() {
 
 UpdateSession::ExecuteResult UpdateSession::Execute(int outIndex, int inIndex,
                                                     protocol::UpdateView& view) {
+  const ExecuteResult opened = OpenPorts(outIndex, inIndex);
+  return opened == ExecuteResult::Started ? Start(view) : opened;
+}
+
+UpdateSession::ExecuteResult UpdateSession::OpenPorts(int outIndex, int inIndex) {
   if (busy_.load()) return ExecuteResult::Busy;
   if (Closed()) return ExecuteResult::Busy;
   if (!firmware::UpdatesAllowed()) return ExecuteResult::StandInImages;
@@ -32,7 +37,11 @@ UpdateSession::ExecuteResult UpdateSession::Execute(int outIndex, int inIndex,
   inPort_.Close();
   inPort_.deviceIndex = static_cast<uint32_t>(inIndex);
   if (inIndex == kNoSelection || inPort_.Start() != 1) return ExecuteResult::CantOpenIn;
+  return ExecuteResult::Started;
+}
 
+UpdateSession::ExecuteResult UpdateSession::Start(protocol::UpdateView& view) {
+  if (busy_.load() || Closed()) return ExecuteResult::Busy;
   busy_.store(true);
   context_.replyEvent.Reset();
   // The previous worker has reported its end (the busy flag was clear); collect its thread.

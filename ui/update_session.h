@@ -37,6 +37,12 @@ class UpdateSession {
   // images that was not allowed to update (firmware::UpdatesAllowed) touches no port. When
   // the system cannot start the worker thread nothing is sent and the session is not busy.
   ExecuteResult Execute(int outIndex, int inIndex, protocol::UpdateView& view);
+  // Execute in two steps, for a caller that opens the ports of many sessions before it starts
+  // any worker (opening ports reshapes a JACK graph, which can drop messages already in
+  // flight): OpenPorts does the checks and opens; Start, after an OpenPorts that returned
+  // Started, starts the worker.
+  ExecuteResult OpenPorts(int outIndex, int inIndex);
+  ExecuteResult Start(protocol::UpdateView& view);
   // What the user is told when Execute did not start an update (empty for Started).
   static std::string RefusalText(ExecuteResult result);
 
