@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/autorun_win32.h"
 #include "app/instance_numbering.h"
 #include "app/sleep_hold.h"
 #include "platform/midi_service.h"
@@ -29,11 +30,11 @@ std::wstring ApplicationName() {
   return dot == std::wstring::npos ? name : name.substr(0, dot);
 }
 
-void ShowMidiProblem(HWND owner, const std::string& reason) {
+void ShowMidiProblem(const Autorun& autorun, HWND owner, const std::string& reason) {
   const std::wstring text = ui::win32::Widen(
       "No MIDI system could be reached, so the port lists are empty.\n\nReason: " + reason +
       "\n\nConnect the device, then press Rescan Device.");
-  MessageBoxW(owner, text.c_str(), L"No MIDI system", MB_OK | MB_ICONWARNING);
+  autorun.Box(owner, text, L"No MIDI system", MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace
@@ -47,13 +48,14 @@ bool CK2pUpdatorApp::InitInstance() {
   // Every standard class, the progress bar among them; the result is not examined.
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), 0xFF};
   InitCommonControlsEx(&controls);
+  Autorun autorun;
 
   const InstanceClaim claim = TakeInstanceNumber();
   instanceMutex = claim.mutex;
   instanceNumber = claim.number;
   if (instanceNumber == 0) {
-    MessageBoxW(nullptr, ui::win32::Widen(TooManyInstancesText()).c_str(),
-                ApplicationName().c_str(), MB_OK | MB_ICONEXCLAMATION);
+    autorun.Box(nullptr, ui::win32::Widen(TooManyInstancesText()), ApplicationName(),
+                MB_OK | MB_ICONEXCLAMATION);
     exitStatus_ = 1;
     return false;
   }
@@ -64,13 +66,16 @@ bool CK2pUpdatorApp::InitInstance() {
     ui::win32::CK2pUpdatorDlg dialog(instanceNumber);
     // A GUI program has no console: a hold that cannot be had goes unsaid here.
     dialog.HoldWhileWriting(SleepHoldWhileWriting(nullptr), kSleepHoldReason);
-    if (!midi) {
-      // Once the window is up, so that the box has it as its owner.
-      dialog.OnOpened([&dialog, midiError] { ShowMidiProblem(dialog.Window(), midiError); });
-    }
+    autorun.Attach(dialog);
+    // Once the window is up, so that a box has it as its owner.
+    dialog.OnOpened([&] {
+      if (!midi) ShowMidiProblem(autorun, dialog.Window(), midiError);
+      autorun.PressExecute(dialog);
+    });
     dialog.DoModal();
   }
   platform::StopMidiService();
+  if (autorun.enabled()) exitStatus_ = autorun.completed() ? 0 : 1;
   return false;
 }
 

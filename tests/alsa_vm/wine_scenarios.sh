@@ -1,28 +1,32 @@
 #!/usr/bin/env bash
-# Whole updates by the Windows build's q9m-update-cli.exe under wine, inside the ALSA test VM
-# (one scenario per VM; wine_vm.sh prepares and starts it). Wine's MIDI driver reaches the ALSA
-# sequencer, so the devices are q9m-devsim on an emulated USB device's own end, or q9m-devsim's
-# own sequencer clients; each device verifies its flash.
+# Whole updates by the Windows build's q9m-update-cli.exe and its dialog q9m-updater.exe under
+# wine, inside the ALSA test VM (one scenario per VM; wine_vm.sh prepares and starts it). Wine's
+# MIDI driver reaches the ALSA sequencer, so the devices are q9m-devsim on an emulated USB
+# device's own end, or q9m-devsim's own sequencer clients; each device verifies its flash.
 #
 # usage: wine_scenarios.sh SCENARIO LINUX_BUILD WINDOWS_BUILD WORK_DIR WINEPREFIX
 #   usb         one emulated USB device (VM with --devices 1). Wine names it after its port,
 #               "USB Audio Device MIDI 1" (its "client - port" would not fit 31 characters),
 #               which no copy preselects: the CLI names it. Also: --list, and a port name longer
-#               than 31 characters refused with a clear error
+#               than 31 characters refused with a clear error; then the dialog, unattended, with
+#               that port picked, updates the device
 #   seq         q9m-devsim on the sequencer (--devices 0): its clients are named like their port,
-#               so wine lists it as "USB Audio Device" and the CLI names no port
+#               so wine lists it as "USB Audio Device" and the CLI names no port; then the dialog,
+#               unattended, updates it once more on the ports it preselected
 #   two-copies  two emulated USB devices (--devices 2), two CLIs side by side, each with its own
 #               device: "USB Audio Device MIDI 1" and "USB Audio Device MIDI 1 (2)", with both
 #               VM CPUs kept busy besides: no reply may be lost (no block sent twice)
 #   unplug      one emulated USB device unplugged mid-update: the CLI reports a time-out, exit 1
-# LINUX_BUILD holds devsim/q9m-devsim, WINDOWS_BUILD app/q9m-update-cli.exe; WINEPREFIX is a
-# prefix made outside the VM (wine_vm.sh does), since making one in the VM takes minutes.
+# LINUX_BUILD holds devsim/q9m-devsim, WINDOWS_BUILD app/q9m-update-cli.exe and
+# app/q9m-updater.exe; WINEPREFIX is a prefix made outside the VM (wine_vm.sh does, with wine's
+# null display driver for the dialog), since making one in the VM takes minutes.
 set -euo pipefail
 scenario=$1 linux=$2 windows=$3 work=$4 prefix=$5
 [ "${Q9M_VM:-0}" = 1 ] || { echo "wine_scenarios.sh runs inside the test VM (tests/alsa_vm/wine_vm.sh)"; exit 2; }
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 devsim=$linux/devsim/q9m-devsim
 cli=$windows/app/q9m-update-cli.exe
+dialog=$windows/app/q9m-updater.exe
 gadget=$Q9M_VM_GADGET
 export Q9M_ALLOW_STAND_IN_IMAGES=1
 rm -rf "$work"
@@ -94,6 +98,42 @@ update_over() {
     fail "$name: the update did not complete"
 }
 
+# run_dialog NAME [ENVIRONMENT...]: the dialog under wine, unattended (Q9M_UPDATER_AUTORUN=1:
+# it presses Execute, prints its boxes instead of showing them, prints the outcome and closes),
+# its output in $work/NAME.log and shown; fails unless the update completed. A GUI program
+# reports no JSON, so after wine's exit fault (139, above) the printed outcome is the status.
+run_dialog() {
+  local name=$1 status=0
+  shift
+  env Q9M_UPDATER_AUTORUN=1 "$@" "$wine" "$dialog" >"$work/$name.log" 2>&1 || status=$?
+  sed -i 's/\r$//' "$work/$name.log" # its stdout is in the Windows text mode
+  grep -v "^ALSA lib" "$work/$name.log" || true
+  if [ $status -eq 139 ] && ! grep -q "Unhandled" "$work/$name.log"; then
+    status=1
+    grep -qx "Version update completed." "$work/$name.log" && status=0
+    echo "$name: wine's exit fault (status 139) after the program's end; taken: $status"
+  fi
+  echo "$name: exit status $status"
+  [ $status -eq 0 ] && grep -qx "Version update completed." "$work/$name.log" ||
+    fail "$name: the update did not complete"
+}
+
+# q9m-devsim on its own sequencer clients, for one update; check_seq_device waits for its end
+# and its verdict.
+start_seq_device() {
+  "$devsim" --exit-after-end --timeout 900 >"$work/devsim.log" 2>&1 &
+  devsim_seq=$!
+  pids+=("$devsim_seq")
+  await_line "$work/devsim.log" "^q9m-devsim: device" "$devsim_seq" 60 "q9m-devsim's ports"
+}
+check_seq_device() {
+  local status=0
+  wait "$devsim_seq" || status=$?
+  cat "$work/devsim.log"
+  [ $status -eq 0 ] && grep -q "flash: matches the layout" "$work/devsim.log" ||
+    fail "the device did not verify its update"
+}
+
 usb="USB Audio Device MIDI 1" # wine's name for the emulated device
 started=$(date +%s)
 # Wine's start, so that the times below are the updates'.
@@ -109,24 +149,23 @@ usb)
   run_cli long-name --out "A port name longer than thirty-one characters" || status=$?
   [ $status -eq 2 ] && grep -q "no MIDI OUT port is named" "$work/long-name.log" ||
     fail "a port name of more than 31 characters was not refused clearly"
+  # The whole update by the dialog: the CLI's over a named USB port is two-copies'.
   begun=$(date +%s)
-  update_over cli "$usb"
-  echo "the update took $(($(date +%s) - begun)) s"
-  check_device 0 || fail "the device did not verify its update"
+  run_dialog dialog Q9M_UPDATER_AUTORUN_PORT="$usb"
+  echo "the dialog's update took $(($(date +%s) - begun)) s"
+  check_device 0 || fail "the device did not verify the dialog's update"
   ;;
 seq)
-  "$devsim" --exit-after-end --timeout 900 >"$work/devsim.log" 2>&1 &
-  devsim_seq=$!
-  pids+=("$devsim_seq")
-  await_line "$work/devsim.log" "^q9m-devsim: device" "$devsim_seq" 60 "q9m-devsim's ports"
+  start_seq_device
   begun=$(date +%s)
   update_over cli ""
   echo "the update took $(($(date +%s) - begun)) s"
-  status=0
-  wait "$devsim_seq" || status=$?
-  cat "$work/devsim.log"
-  [ $status -eq 0 ] && grep -q "flash: matches the layout" "$work/devsim.log" ||
-    fail "the device did not verify its update"
+  check_seq_device
+  start_seq_device
+  begun=$(date +%s)
+  run_dialog dialog
+  echo "the dialog's update took $(($(date +%s) - begun)) s"
+  check_seq_device
   ;;
 two-copies)
   start_device 0

@@ -26,5 +26,12 @@ if [ ! -f "$prefix/system.reg" ]; then
     >/dev/null 2>&1 || { echo "wine_vm.sh: could not make the wine prefix $prefix" >&2; exit 2; }
   WINEPREFIX=$prefix "$wineserver" -w
 fi
+# The dialog needs no X display: wine's null graphics driver. It must be the prefix's own
+# setting, since wine's desktop process picks the driver for every program.
+if ! grep -q '^"Graphics"="null"' "$prefix/user.reg"; then
+  WINEPREFIX=$prefix WINEDEBUG=-all "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics \
+    /d null /f >/dev/null 2>&1 || { echo "wine_vm.sh: no null display in $prefix" >&2; exit 2; }
+  WINEPREFIX=$prefix "$wineserver" -w
+fi
 exec "$here/run-in-vm.sh" --cpu qemu64 --devices "$devices" --timeout 1200 --dmesg "$work.dmesg" \
   -- "$here/wine_scenarios.sh" "$scenario" "$linux" "$windows" "$work" "$prefix"

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,10 +78,12 @@ class Win32DialogTest : public VirtualMidiTest {
   }
 
   // Adds the simulated device as "USB Audio Device", which the dialog preselects, and opens
-  // the dialog on a thread of its own.
-  void Open(devsim::DeviceOptions options = {}) {
+  // the dialog on a thread of its own; `setUp` runs before the window opens.
+  void Open(devsim::DeviceOptions options = {},
+            const std::function<void(ui::win32::CK2pUpdatorDlg&)>& setUp = {}) {
     device_ = std::make_unique<devsim::VirtualDevice>(*service_, "USB Audio Device", options);
     dialog_ = std::make_unique<ui::win32::CK2pUpdatorDlg>(1, state_);
+    if (setUp) setUp(*dialog_);
     ui_ = std::thread([this] { dialog_->DoModal(); });
     ASSERT_TRUE(WaitUntil([&] { return dialog_->Window() && IsWindowVisible(dialog_->Window()); }));
     window_ = dialog_->Window();
@@ -231,6 +234,44 @@ TEST_F(Win32DialogTest, ErrorBoxHoldsTheWorkerAndClosingDuringItEndsCleanly) {
   PostMessageW(window_, WM_CLOSE, 0, 0);
   JoinUiThread();
   EXPECT_TRUE(dialog_->Session().Closed());
+}
+
+// What the unattended runs hook in: every box goes to ShowBoxesWith's function instead of the
+// screen, and each press reports its end once, a refused one as well as a completed update.
+TEST_F(Win32DialogTest, BoxesAndTheEndOfEachPressReachTheirHooks) {
+  std::mutex mutex;
+  std::vector<std::string> seen;
+  auto record = [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    seen.push_back(line);
+  };
+  auto Seen = [&] {
+    std::lock_guard lock(mutex);
+    return seen;
+  };
+  Open({}, [&](ui::win32::CK2pUpdatorDlg& dialog) {
+    dialog.ShowBoxesWith([&](HWND, const std::wstring& text, const std::wstring& caption, UINT) {
+      record("[" + Narrow(caption) + "] " + Narrow(text));
+      return IDOK;
+    });
+    dialog.OnExecuteEnded([&](bool completed, const std::wstring& outcome) {
+      record((completed ? "completed: " : "ended: ") + Narrow(outcome));
+    });
+  });
+
+  SendMessageW(Item(IDC_MIDI_OUT), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  Press(IDOK);
+  const std::string cantOpen = protocol::LoadString(protocol::IDS_CANT_OPEN_MIDI_OUT);
+  ASSERT_TRUE(WaitUntil([&] { return Seen().size() >= 2; }));
+  EXPECT_EQ(Seen(), (std::vector<std::string>{"[Error] " + cantOpen, "ended: " + cantOpen}));
+  EXPECT_TRUE(Boxes().empty());
+
+  SendMessageW(Item(IDC_MIDI_OUT), CB_SETCURSEL, device_->outputId, 0);
+  Press(IDOK);
+  ASSERT_TRUE(WaitUntil([&] { return Seen().size() >= 3; }, 300'000));
+  EXPECT_EQ(Seen().back(), "completed: " + kCompletedText);
+  EXPECT_EQ(Seen().size(), 3u);
+  EXPECT_TRUE(device_->Report().Passed());
 }
 
 TEST_F(Win32DialogTest, SystemMenuOpensTheAboutBox) {

@@ -238,7 +238,10 @@ void CK2pUpdatorDlg::OnExecute() {
   const auto result = session_.Execute(Selection(GetDlgItem(hwnd_, IDC_MIDI_OUT)),
                                        Selection(GetDlgItem(hwnd_, IDC_MIDI_IN)), view_);
   if (result != UpdateSession::ExecuteResult::Started) {
-    ShowErrorText(Widen(UpdateSession::RefusalText(result)));
+    const std::wstring refusal = Widen(UpdateSession::RefusalText(result));
+    ShowErrorText(refusal);
+    // A press while busy is no press of its own: the running update reports its end.
+    if (result != UpdateSession::ExecuteResult::Busy) EndPress(false, refusal);
     return;
   }
   SetPortControlsEnabled(false);
@@ -255,8 +258,7 @@ bool CK2pUpdatorDlg::ConfirmBridgedPorts() {
   // Asked before anything is sent: an update cut short on the way leaves the flash erased.
   const std::wstring text = Widen(warning + "\n\n" + kBridgedPortsQuestion);
   const std::wstring title = Widen(InstanceName(instanceNumber_));
-  const int answer =
-      MessageBoxW(hwnd_, text.c_str(), title.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  const int answer = showBox_(hwnd_, text, title, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
   return answer == IDYES && !closing_;
 }
 
@@ -317,7 +319,11 @@ void CK2pUpdatorDlg::ShowError(int stringId) {
 void CK2pUpdatorDlg::ShowErrorText(const std::wstring& text) {
   if (closing_) return;
   const std::wstring caption = ResourceString(protocol::IDS_ERROR_CAPTION);
-  MessageBoxW(hwnd_, text.c_str(), caption.c_str(), MB_OK | MB_ICONSTOP);
+  showBox_(hwnd_, text, caption, MB_OK | MB_ICONSTOP);
+}
+
+void CK2pUpdatorDlg::EndPress(bool completed, const std::wstring& outcome) {
+  if (!closing_ && onExecuteEnded_) onExecuteEnded_(completed, outcome);
 }
 
 void CK2pUpdatorDlg::Enable(int id, bool enabled) {
@@ -353,13 +359,17 @@ void CK2pUpdatorDlg::SetProgressPosition(int position) {
 }
 
 void CK2pUpdatorDlg::ReportError(int stringId) {
-  ShowError(stringId);
+  const std::wstring text = ResourceString(stringId);
+  ShowErrorText(text);
   RestoreControls();
+  EndPress(false, text);
 }
 
 void CK2pUpdatorDlg::ReportErrorAt(int stringId, uint32_t, const std::string& detail) {
-  ShowErrorText(ResourceString(stringId) + L"\n\n" + Widen(detail));
+  const std::wstring text = ResourceString(stringId) + L"\n\n" + Widen(detail);
+  ShowErrorText(text);
   RestoreControls();
+  EndPress(false, text);
 }
 
 void CK2pUpdatorDlg::RestoreControls() {
@@ -372,6 +382,11 @@ void CK2pUpdatorDlg::RestoreControls() {
 void CK2pUpdatorDlg::EnableExecute(bool enable) {
   if (closing_) return;
   Enable(IDOK, enable);
+  // A completed run ends by disabling Execute once the controls are back.
+  const std::wstring completed = ResourceString(protocol::IDS_UPDATE_COMPLETED);
+  wchar_t activity[128] = {};
+  GetDlgItemTextW(hwnd_, IDC_ACTIVITY, activity, 128);
+  if (!enable && !session_.Busy() && completed == activity) EndPress(true, completed);
 }
 
 void CK2pUpdatorDlg::Shutdown() {

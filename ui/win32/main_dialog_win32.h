@@ -44,6 +44,19 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
   // `call` runs on the window's thread once the window is up and its loop runs.
   void OnOpened(std::function<void()> call) { onOpened_ = std::move(call); }
 
+  // How the window's message boxes are shown (MessageBoxW's arguments and result); MessageBoxW
+  // itself unless replaced, as the unattended test runs do.
+  using BoxFunction = std::function<int(HWND owner, const std::wstring& text,
+                                        const std::wstring& caption, UINT type)>;
+  void ShowBoxesWith(BoxFunction show) { showBox_ = std::move(show); }
+
+  // `call` runs on the window's thread when a press of Execute has come to its end: the update
+  // completed, failed (after its error box was dismissed), or could not start. `outcome` is
+  // the text the user saw last.
+  void OnExecuteEnded(std::function<void(bool completed, const std::wstring& outcome)> call) {
+    onExecuteEnded_ = std::move(call);
+  }
+
   // What holds the system awake while the device is written (`systemHold`, may be empty) is
   // joined by a reason on this window that Windows shows when the user shuts down meanwhile.
   void HoldWhileWriting(std::function<std::shared_ptr<void>()> systemHold, std::string reason);
@@ -79,6 +92,8 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
   // The modal error box, captioned "Error"; returns once it was dismissed.
   void ShowError(int stringId);
   void ShowErrorText(const std::wstring& text);
+  // Tells OnExecuteEnded's call that the press has come to its end.
+  void EndPress(bool completed, const std::wstring& outcome);
   void SetPortControlsEnabled(bool enabled);
   void Enable(int id, bool enabled);
 
@@ -100,6 +115,11 @@ class CK2pUpdatorDlg final : private protocol::UpdateView {
   HWND hwnd_ = nullptr;  // this thread's copy
   bool closing_ = false;
   std::function<void()> onOpened_;
+  BoxFunction showBox_ = [](HWND owner, const std::wstring& text, const std::wstring& caption,
+                            UINT type) {
+    return MessageBoxW(owner, text.c_str(), caption.c_str(), type);
+  };
+  std::function<void(bool, const std::wstring&)> onExecuteEnded_;
   std::wstring shutdownReason_;
   HICON largeIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
