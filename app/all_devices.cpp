@@ -128,21 +128,6 @@ void ReportEnd(Device& d, const CliOptions& options, const std::string& stoppedB
 
 }  // namespace
 
-std::vector<PortPair> PairPortsByName(const std::vector<std::string>& outs,
-                                      const std::vector<std::string>& ins) {
-  std::vector<PortPair> pairs;
-  std::vector<bool> taken(ins.size(), false);
-  for (size_t o = 0; o < outs.size(); ++o) {
-    for (size_t i = 0; i < ins.size(); ++i) {
-      if (taken[i] || ins[i] != outs[o]) continue;
-      taken[i] = true;
-      pairs.push_back({static_cast<int>(o), static_cast<int>(i), outs[o]});
-      break;
-    }
-  }
-  return pairs;
-}
-
 int UpdateAllDevices(const CliOptions& options, const std::vector<std::string>& outs,
                      const std::vector<std::string>& ins) {
   const ReportStyle style = ConsoleReport::StyleFor(stdout, options.json);

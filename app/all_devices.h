@@ -7,21 +7,11 @@
 #include <vector>
 
 #include "app/cli_options.h"
+#include "app/port_pairs.h"
 
 namespace q9m::app {
 
 inline constexpr size_t kMostDevices = 20;
-
-struct PortPair {
-  int out;
-  int in;
-  std::string name;
-};
-
-// In the order of the MIDI OUT list; the k-th OUT port of a name pairs with the k-th IN port
-// of that name. Ports without a partner are left out.
-std::vector<PortPair> PairPortsByName(const std::vector<std::string>& outs,
-                                      const std::vector<std::string>& ins);
 
 // Runs every update to its end and prints the summary; returns the exit status.
 int UpdateAllDevices(const CliOptions& options, const std::vector<std::string>& outs,

@@ -34,8 +34,13 @@ check_device 0 >"$work/check-one.log" || { cat "$work/check-one.log"; fail "one 
 
 for i in $(seq 0 $((count - 1))); do start_device "$i"; done
 start=$(now)
-"$build/app/q9m-update-cli" --all --timeout 900 >"$work/all.log" 2>&1 || { cat "$work/all.log"; fail "--all failed"; }
+# The exit status is not 0 here: the gadgets' own ends ("f_midi") are listed on this same
+# machine as pairs too, and q9m-devsim holds them, so --all cannot open them. The summary must
+# show every USB device completed.
+"$build/app/q9m-update-cli" --all --timeout 900 >"$work/all.log" 2>&1 || true
 all=$(echo "$(now) - $start" | bc -l)
+[ "$(grep -cE "^[0-9A-F]{8} +USB Audio Device( \([0-9]+\))? +completed" "$work/all.log")" = "$count" ] ||
+  { cat "$work/all.log"; fail "--all did not complete all $count USB devices"; }
 for i in $(seq 0 $((count - 1))); do
   check_device "$i" >"$work/check-$i.log" || { cat "$work/check-$i.log"; fail "device $i did not verify"; }
 done

@@ -37,7 +37,7 @@ update() {
 
 plain=$(update plain)
 verified=$(update verified --verify)
-grep -q "Verifying" "$work/verified.log" || { cat "$work/verified.log" >&2; fail "--verify did not read back"; }
+grep -q "verifying" "$work/verified.log" || { cat "$work/verified.log" >&2; fail "--verify did not read back"; }
 printf 'update over the emulated USB device:               %.1f s\n' "$plain"
 printf 'the same with --verify:                            %.1f s\n' "$verified"
 printf 'read-back cost:                                    %.1f s (%.0f %% of the update)\n' \

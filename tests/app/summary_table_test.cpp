@@ -2,6 +2,8 @@
 // and the table that names every device.
 #include "app/summary_table.h"
 
+#include "app/port_pairs.h"
+
 #include <gtest/gtest.h>
 
 #include "app/cli_options.h"
@@ -15,6 +17,19 @@ ProgressSnapshot EndedAt(UpdatePhase phase, int errorId) {
   s.phase = phase;
   s.errorId = errorId;
   return s;
+}
+
+TEST(AllDevicesPairs, KthPortOfANamePairsWithTheKthAndTheLoopbackIsLeftOut) {
+  const std::vector<std::string> outs = {"Midi Through Port-0", "USB Audio Device", "Synth",
+                                         "USB Audio Device"};
+  const std::vector<std::string> ins = {"USB Audio Device", "Midi Through Port-0",
+                                        "USB Audio Device", "Keys"};
+  const auto pairs = PairPortsByName(outs, ins);
+  ASSERT_EQ(pairs.size(), 2u);
+  EXPECT_EQ(pairs[0].out, 1);
+  EXPECT_EQ(pairs[0].in, 0);
+  EXPECT_EQ(pairs[1].out, 3);
+  EXPECT_EQ(pairs[1].in, 2);
 }
 
 TEST(AllDevicesSummary, SkippedOnlyBeforeAcceptanceAndExitStatusCountsEveryPair) {
