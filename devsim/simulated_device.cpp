@@ -86,7 +86,8 @@ SimulatedDevice::SimulatedDevice(DeviceOptions options)
       erased_(kFlashSize, false),
       epoch_(std::chrono::steady_clock::now()),
       faults_(options_.blockFaults),
-      erasesToRefuse_(options_.refuseErases) {
+      erasesToRefuse_(options_.refuseErases),
+      readAnswersToCut_(options_.cutReadAnswers) {
   for (size_t row = 0; row < firmware::FlashPlan.size(); ++row) {
     if (options_.versionMatches && firmware::SkippedWhenVersionMatches(row)) continue;
     const firmware::FlashStep& step = firmware::FlashPlan[row];
@@ -520,6 +521,11 @@ void SimulatedDevice::HandleRead(const std::vector<uint8_t>& m) {
   }
   std::vector<uint8_t> reply(ReadDataReplyLength(length));
   BuildReadDataReply(reply.data(), options_.code[0], flash_.data() + address, length);
+  if (readAnswersToCut_ > 0 && options_.cutReadAnswersAt &&
+      *options_.cutReadAnswersAt - address < length) {
+    --readAnswersToCut_;
+    reply.erase(reply.begin() + static_cast<std::ptrdiff_t>(reply.size() / 2));
+  }
   Reply(std::move(reply), Due(), false, true);
 }
 

@@ -86,6 +86,10 @@ struct DeviceOptions {
   // events). A block sent again after the host's full reply time-out is then what the host
   // must do when the acknowledgement never reached it, and is counted, not held against it.
   bool linkMayLoseMessages = false;
+  // The next N answers to reads that cover this flash address lose one byte on the way, as a
+  // lossy link may lose it.
+  std::optional<uint32_t> cutReadAnswersAt{};
+  int cutReadAnswers = 0;
   // The device takes in its input slower than it arrives (a paced raw intake): when the host's
   // send of a message ended is unknown, so an identical repeat is counted, not held against it.
   bool hostSendTimesUnknown = false;
@@ -271,6 +275,7 @@ class SimulatedDevice {
   uint32_t eraseRequests_ = 0;
   uint32_t violationsNotListed_ = 0;
   int erasesToRefuse_ = 0;
+  int readAnswersToCut_ = 0;  // counts down as answers are cut
   std::deque<OwnRequest> ownPending_;
   size_t ownNext_ = 0;
   size_t unsolicitedNext_ = 0;

@@ -81,8 +81,9 @@ class UpdateWorker {
 
   // The blocks of `total` bytes from `bytes` at `address`; 0 or -1 as RunWriteStep.
   int WriteBlocks(uint32_t address, const uint8_t* bytes, uint32_t total);
-  // One ReadRequest of `length` bytes at `address` into `into`; false when it failed (reported)
-  // or the window is closing.
+  // A ReadRequest of `length` bytes at `address` into `into`, asked again while its answer
+  // arrives hurt (at most kMaxBlockSends times); false when it failed (reported) or the window
+  // is closing.
   bool ReadBack(uint32_t address, uint32_t length, uint8_t* into);
   // Erases the sector and writes what this run wrote into it once more, then reads it back.
   int RepairSector(uint32_t sector, uint32_t firstDifference);

@@ -49,35 +49,41 @@ int UpdateWorker::RunVerify() {
 
 bool UpdateWorker::ReadBack(uint32_t address, uint32_t length, uint8_t* into) {
   ReadBackBuffer& readBack = context_.device.readBack;
-  readBack.Reset();
-  context_.sender.SendReadRequest(address, length);
-  switch (WaitForReply(kReadReplyTimeoutMs)) {
-    case Reply::Closing:
+  // An answer that arrives but fails its check, or holds another count, was hurt on the way
+  // (a lossy link drops a byte now and then): a read changes nothing, so it is asked again,
+  // as often as a block is sent. No answer at all is the device gone: that ends at once.
+  for (int send = 1;; ++send) {
+    readBack.Reset();
+    context_.sender.SendReadRequest(address, length);
+    switch (WaitForReply(kReadReplyTimeoutMs)) {
+      case Reply::Closing:
+        return false;
+      case Reply::TimedOut:
+        ReportErrorAt(
+            IDS_TIMEOUT_1, address,
+            Printf("verifying: no answer to the read of %u bytes at 0x%06X", length, address));
+        return false;
+      case Reply::Signalled:
+        break;
+    }
+    std::string problem;
+    const size_t count = readBack.Count();
+    if (Status() != kStatusSuccess) {
+      problem = Printf("verifying: the answer to the read of %u bytes at 0x%06X failed its check",
+                       length, address);
+    } else if (count != length || !readBack.Read(0, into, length)) {
+      // One reply answers one read, with exactly the bytes asked for.
+      problem = Printf("verifying: the read of %u bytes at 0x%06X returned %zu bytes", length,
+                       address, count);
+    } else {
+      return true;
+    }
+    if (send == kMaxBlockSends) {
+      ReportErrorAt(IDS_TRANSFER_ERROR, address,
+                    problem + Printf(", %d times in a row", kMaxBlockSends));
       return false;
-    case Reply::TimedOut:
-      ReportErrorAt(
-          IDS_TIMEOUT_1, address,
-          Printf("verifying: no answer to the read of %u bytes at 0x%06X", length, address));
-      return false;
-    case Reply::Signalled:
-      break;
+    }
   }
-  if (Status() != kStatusSuccess) {
-    ReportErrorAt(IDS_TRANSFER_ERROR, address,
-                  Printf("verifying: the answer to the read of %u bytes at 0x%06X failed its "
-                         "check",
-                         length, address));
-    return false;
-  }
-  // One reply answers one read, with exactly the bytes asked for.
-  const size_t count = readBack.Count();
-  if (count != length || !readBack.Read(0, into, length)) {
-    ReportErrorAt(IDS_TRANSFER_ERROR, address,
-                  Printf("verifying: the read of %u bytes at 0x%06X returned %zu bytes", length,
-                         address, count));
-    return false;
-  }
-  return true;
 }
 
 bool UpdateWorker::ErasedThisRun(uint32_t address, uint32_t length) const {

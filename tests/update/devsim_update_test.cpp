@@ -118,6 +118,27 @@ TEST_F(DevsimUpdateTest, VerifyNamesTheAddressOfABlockStoredWrongTwice) {
   EXPECT_TRUE(device_->Report().violations.empty());
 }
 
+// An answer cut on the way is asked for again: a read changes nothing.
+TEST_F(DevsimUpdateTest, VerifyAsksAgainForAnAnswerCutOnTheWay) {
+  devsim::DeviceOptions options;
+  options.cutReadAnswersAt = 0x28000;
+  options.cutReadAnswers = 3;
+  const auto s = Run(options, true);
+  EXPECT_EQ(s.activity, "Version update completed.");
+  ExpectVerified();
+}
+
+// Cut as often as a block may be sent: the run ends with an error there, and no EndUpdate.
+TEST_F(DevsimUpdateTest, VerifyGivesUpOnAnAnswerCutEveryTime) {
+  devsim::DeviceOptions options;
+  options.cutReadAnswersAt = 0x28000;
+  options.cutReadAnswers = kMaxBlockSends;
+  const auto s = Run(options, true);
+  EXPECT_EQ(s.errors, std::vector<int>{IDS_TRANSFER_ERROR});
+  EXPECT_NE(s.errorDetail.find("32 times in a row"), std::string::npos) << s.errorDetail;
+  EXPECT_FALSE(device_->Report().endReceived);
+}
+
 // Without verification the same fault goes unnoticed: the device's layout check finds it.
 TEST_F(DevsimUpdateTest, WithoutVerifyABlockStoredWrongGoesUnnoticed) {
   devsim::DeviceOptions options;
