@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -45,7 +47,8 @@ Autorun::Autorun()
     : enabled_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN") == QLatin1String("1")),
       screenshot_(qEnvironmentVariable("Q9M_UPDATER_SCREENSHOT")),
       rescanWhen_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN_RESCAN_WHEN")),
-      againWhen_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN_AGAIN_WHEN")) {}
+      againWhen_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN_AGAIN_WHEN")),
+      escWhen_(qEnvironmentVariable("Q9M_UPDATER_AUTORUN_ESC_WHEN")) {}
 
 void Autorun::Dismiss(QMessageBox& box) const {
   if (!enabled_) return;
@@ -92,10 +95,24 @@ void Autorun::PressExecute(ui::CK2pUpdatorDlg& dialog) const {
   if (!enabled_ || !dialog.isVisible()) return;
   if (rescanWhen_.isEmpty()) {
     Button(dialog, ui::CK2pUpdatorDlg::kIdExecute)->click();
+    if (!escWhen_.isEmpty()) PressEscWhen(dialog, escWhen_);
     return;
   }
   PrintLine(Selections(dialog));
   RescanAndExecuteWhen(dialog, rescanWhen_);
+}
+
+void Autorun::PressEscWhen(ui::CK2pUpdatorDlg& dialog, const QString& path) const {
+  auto* poll = new QTimer(&dialog);
+  QObject::connect(poll, &QTimer::timeout, &dialog, [&dialog, poll, path] {
+    if (!QFile::exists(path)) return;
+    poll->stop();
+    poll->deleteLater();
+    PrintLine(QStringLiteral("Pressing Esc."));
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dialog, &press);
+  });
+  poll->start(100);
 }
 
 void Autorun::RescanAndExecuteWhen(ui::CK2pUpdatorDlg& dialog, const QString& path) const {

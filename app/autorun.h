@@ -15,6 +15,9 @@
 //                                until the file PATH exists, presses Rescan Device, prints the
 //                                lists and presses Execute once more in the same window (a
 //                                device that went away and came back).
+//   Q9M_UPDATER_AUTORUN_ESC_WHEN=PATH  with autorun: once Execute is pressed, waits until the
+//                                file PATH exists and presses Esc in the window, as a user
+//                                would during the update.
 // Without them the program is left to its user.
 #pragma once
 
@@ -46,11 +49,14 @@ class Autorun {
   // Once the file `path` exists: presses Rescan Device, prints the lists, presses Execute.
   void RescanAndExecuteWhen(ui::CK2pUpdatorDlg& dialog, const QString& path) const;
   void CloseWindow(ui::CK2pUpdatorDlg& dialog) const;
+  // Once the file `path` exists: presses Esc in the window.
+  void PressEscWhen(ui::CK2pUpdatorDlg& dialog, const QString& path) const;
 
   bool enabled_ = false;
   QString screenshot_;
   QString rescanWhen_;
   QString againWhen_;
+  QString escWhen_;
   bool triedAgain_ = false;
   bool completed_ = false;
 };

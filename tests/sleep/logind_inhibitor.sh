@@ -2,10 +2,11 @@
 # The hold on sleep, shutdown and the lid switch, against python3-dbusmock's logind on a
 # private system bus: q9m-update-cli over a private JACK server must hold a "block" inhibitor
 # while it writes the simulated device, and the inhibitor must be gone once the run ends:
-# completed, failed, stopped (SIGINT, what Esc is to the dialog) or killed (SIGKILL). Without
-# logind the update goes on and says so once. Usage: logind_inhibitor.sh DEVSIM CLI WORKDIR
+# completed, failed, stopped (SIGINT) or killed (SIGKILL); and q9m-updater's dialog (offscreen)
+# must hold it likewise until Esc closes the window mid-update. Without logind the update goes on
+# and says so once. Usage: logind_inhibitor.sh DEVSIM CLI UPDATER WORKDIR
 set -euo pipefail
-devsim=$1 cli=$2 work=$3
+devsim=$1 cli=$2 updater=$3 work=$4
 rm -rf "$work"
 mkdir -p "$work"
 source "$(dirname "${BASH_SOURCE[0]}")/../e2e/private_jack.sh"
@@ -86,6 +87,35 @@ run_case completed 0 end --exit-after-end
 run_case failed 1 end --refuse-block 300:40
 run_case stopped 3 int
 run_case killed 137 kill
+
+# The dialog, closed by Esc while it writes: the inhibitor appears with the first erase.
+mkdir -p "$work/runtime"
+chmod 700 "$work/runtime"
+start_devsim "$devsim" "$work/dialog-devsim.log" --timeout 300 --link-rate 1000000
+XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen Q9M_UPDATER_AUTORUN=1 \
+  Q9M_UPDATER_AUTORUN_ESC_WHEN="$work/press-esc" "$updater" >"$work/dialog.log" 2>&1 &
+dialog_pid=$!
+pids+=($dialog_pid)
+held=
+for _ in $(seq 300); do
+  held=$(inhibitors)
+  [ -n "$held" ] && break
+  kill -0 "$dialog_pid" 2>/dev/null || break
+  sleep 0.1
+done
+echo "dialog, while writing: $held"
+[[ "$held" == "sleep:shutdown:handle-lid-switch|Q9m updater|"*"|block" ]] ||
+  fail "dialog: inhibitor '$held' while writing: $(cat "$work/dialog.log")"
+touch "$work/press-esc"
+wait "$dialog_pid" || true
+grep -q "^Pressing Esc." "$work/dialog.log" || fail "dialog: Esc was not pressed: $(cat "$work/dialog.log")"
+for _ in $(seq 30); do
+  [ -z "$(inhibitors)" ] && break
+  sleep 0.1
+done
+[ -z "$(inhibitors)" ] || fail "dialog: the inhibitor outlived the window"
+stop_processes "$devsim_pid"
+echo "dialog: closed by Esc mid-update, inhibitor gone"
 
 # No logind on the bus: the update goes on, and says so once.
 stop_processes "$logind_pid"
