@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <utility>
 
 #include "ui/main_dialog.h"
@@ -39,6 +40,19 @@ QString Selections(const ui::CK2pUpdatorDlg& dialog) {
 
 QPushButton* Button(ui::CK2pUpdatorDlg& dialog, int id) {
   return dialog.findChild<QPushButton*>(QStringLiteral("control%1").arg(id));
+}
+
+// Runs `action` once on the window's thread, as soon as the file `path` exists (the test's
+// signal); looked for every 100 ms for as long as the window lives.
+void WhenFileExists(ui::CK2pUpdatorDlg& dialog, const QString& path, std::function<void()> action) {
+  auto* poll = new QTimer(&dialog);
+  QObject::connect(poll, &QTimer::timeout, &dialog, [poll, path, action = std::move(action)] {
+    if (!QFile::exists(path)) return;
+    poll->stop();
+    poll->deleteLater();
+    action();
+  });
+  poll->start(100);
 }
 
 }  // namespace
@@ -103,29 +117,19 @@ void Autorun::PressExecute(ui::CK2pUpdatorDlg& dialog) const {
 }
 
 void Autorun::PressEscWhen(ui::CK2pUpdatorDlg& dialog, const QString& path) const {
-  auto* poll = new QTimer(&dialog);
-  QObject::connect(poll, &QTimer::timeout, &dialog, [&dialog, poll, path] {
-    if (!QFile::exists(path)) return;
-    poll->stop();
-    poll->deleteLater();
+  WhenFileExists(dialog, path, [&dialog] {
     PrintLine(QStringLiteral("Pressing Esc."));
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(&dialog, &press);
   });
-  poll->start(100);
 }
 
 void Autorun::RescanAndExecuteWhen(ui::CK2pUpdatorDlg& dialog, const QString& path) const {
-  auto* poll = new QTimer(&dialog);
-  QObject::connect(poll, &QTimer::timeout, &dialog, [&dialog, poll, path] {
-    if (!QFile::exists(path)) return;
-    poll->stop();
-    poll->deleteLater();
+  WhenFileExists(dialog, path, [&dialog] {
     Button(dialog, ui::CK2pUpdatorDlg::kIdRescan)->click();
     PrintLine(QStringLiteral("Rescanned. ") + Selections(dialog));
     Button(dialog, ui::CK2pUpdatorDlg::kIdExecute)->click();
   });
-  poll->start(100);
 }
 
 }  // namespace q9m::app
