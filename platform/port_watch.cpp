@@ -23,6 +23,15 @@ bool ChangeCount::WaitPast(uint64_t seen, PortWatchClock::time_point deadline) {
   return changed_.wait_until(lock, deadline, [&] { return count_ != seen; });
 }
 
+ChangeCountWatch::ChangeCountWatch(std::shared_ptr<ChangeCount> changes)
+    : changes_(std::move(changes)), seen_(changes_->Now()) {}
+
+bool ChangeCountWatch::Wait(PortWatchClock::time_point deadline) {
+  if (!changes_->WaitPast(seen_, deadline)) return false;
+  seen_ = changes_->Now();
+  return true;
+}
+
 RelistingPortWatch::RelistingPortWatch(Lister list, PortWatchClock::duration interval)
     : list_(std::move(list)),
       interval_(interval),

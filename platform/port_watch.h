@@ -42,6 +42,18 @@ class ChangeCount {
   uint64_t count_ = 0;
 };
 
+// Reports a change once the count has moved past the one it saw last (at first: at its
+// making). For the systems that note their notices in a ChangeCount.
+class ChangeCountWatch : public PortWatch {
+ public:
+  explicit ChangeCountWatch(std::shared_ptr<ChangeCount> changes);
+  bool Wait(PortWatchClock::time_point deadline) override;
+
+ private:
+  std::shared_ptr<ChangeCount> changes_;
+  uint64_t seen_;
+};
+
 // Lists again every `interval` (with `list`, which says what each port is) and reports a
 // change when the list differs from the one before. For a system that gives no notice.
 class RelistingPortWatch final : public PortWatch {

@@ -4,22 +4,17 @@ namespace q9m::platform::jack {
 
 namespace {
 
-class JackPortWatch final : public PortWatch {
+// Waits on the client's count of port notices; the client stays active while this lives.
+class JackPortWatch final : public ChangeCountWatch {
  public:
   // `client` has been given a Watch, which this gives back.
   explicit JackPortWatch(std::shared_ptr<JackClient> client)
-      : client_(std::move(client)), seen_(client_->PortChanges().Now()) {}
+      : ChangeCountWatch(std::shared_ptr<ChangeCount>(client, &client->PortChanges())),
+        client_(std::move(client)) {}
   ~JackPortWatch() override { client_->Unwatch(); }
-
-  bool Wait(PortWatchClock::time_point deadline) override {
-    if (!client_->PortChanges().WaitPast(seen_, deadline)) return false;
-    seen_ = client_->PortChanges().Now();
-    return true;
-  }
 
  private:
   std::shared_ptr<JackClient> client_;
-  uint64_t seen_;
 };
 
 }  // namespace

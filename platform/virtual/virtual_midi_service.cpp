@@ -120,22 +120,6 @@ class VirtualOutputConnection final : public OutputConnection {
   DoneCompleter completer_;
 };
 
-class VirtualPortWatch final : public PortWatch {
- public:
-  explicit VirtualPortWatch(std::shared_ptr<ChangeCount> changes)
-      : changes_(std::move(changes)), seen_(changes_->Now()) {}
-
-  bool Wait(PortWatchClock::time_point deadline) override {
-    if (!changes_->WaitPast(seen_, deadline)) return false;
-    seen_ = changes_->Now();
-    return true;
-  }
-
- private:
-  std::shared_ptr<ChangeCount> changes_;
-  uint64_t seen_;
-};
-
 class VirtualInputSource final : public InputSource {
  public:
   VirtualInputSource(std::shared_ptr<VirtualMidiService> service,
@@ -256,7 +240,7 @@ void VirtualMidiService::UnplugInput(uint32_t inputId) {
 }
 
 std::unique_ptr<PortWatch> VirtualMidiService::WatchPorts() {
-  return std::make_unique<VirtualPortWatch>(changes_);
+  return std::make_unique<ChangeCountWatch>(changes_);
 }
 
 template <typename Port>
