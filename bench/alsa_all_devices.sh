@@ -2,7 +2,9 @@
 # Every device from one command over ALSA: boots the test VM with 4 emulated USB MIDI devices
 # (tests/alsa_vm/run-in-vm.sh; as root) and inside it, with q9m-devsim on each device's own end,
 # updates one device with q9m-update-cli, then all 4 at once with q9m-update-cli --all. Every
-# device must verify its flash. Prints both wall times and their ratio.
+# device must verify its flash. Then the test bed alone: the same bytes written to one device,
+# then to all 4 at once, by dd to each host card, read by cat on each device's own end. Prints
+# all four wall times and the ratios: the bed's own ratio is the best that --all can show here.
 # usage: bench/alsa_all_devices.sh BUILD_DIR   (a Release build, e.g. build/bench)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -55,8 +57,42 @@ all=$(echo "$(now) - $start" | bc -l) all_busy=$(busy_since "$ticks")
 for i in $(seq 0 $((count - 1))); do
   check_device "$i" >"$work/check-$i.log" || { cat "$work/check-$i.log"; fail "device $i did not verify"; }
 done
+
+# The bed alone: as many bytes as one update sent, as System Exclusive messages of a write
+# block's length, with no protocol, no replies and no pacing.
+bytes=$(sed -n 's/.*completed\. (\([0-9,]*\) bytes.*/\1/p' "$work/one.log" | tr -d ,)
+[ -n "$bytes" ] || { cat "$work/one.log"; fail "the one device's log does not say how many bytes it sent"; }
+python3 -c 'import sys
+n = int(sys.argv[1]); m = bytes([0xF0]) + bytes(i % 128 for i in range(4698)) + bytes([0xF7])
+sys.stdout.buffer.write((m * (n // len(m) + 1))[:n - 1] + bytes([0xF7]))' "$bytes" >"$work/stream.syx"
+plain_writes() {
+  local n=$1 readers=() writers=() i start
+  for i in $(seq 0 $((n - 1))); do
+    cat "/dev/snd/midiC$(device_card "$i")D0" >/dev/null &
+    readers+=("$!")
+  done
+  pids+=("${readers[@]}")
+  sleep 1 # the readers have opened their ends
+  start=$(now)
+  for i in $(seq 0 $((n - 1))); do
+    dd if="$work/stream.syx" of="/dev/snd/midiC$("$gadget" host-card "$i")D0" bs=4700 status=none &
+    writers+=("$!")
+  done
+  for i in "${writers[@]}"; do wait "$i" || fail "a plain write to a device failed"; done
+  echo "$(now) - $start" | bc -l
+  sleep 0.5 # what is still on the link
+  kill "${readers[@]}"
+}
+ticks=$(cpu_ticks)
+bed_one=$(plain_writes 1) bed_one_busy=$(busy_since "$ticks")
+ticks=$(cpu_ticks)
+bed_all=$(plain_writes "$count") bed_all_busy=$(busy_since "$ticks")
+
 tail -n $((count + 2)) "$work/all.log"
 printf '1 device: %.1f s, VM CPUs %d %% busy (the updater: %s)\n' "$one" "$one_busy" "$(tail -1 "$work/one.time")"
 printf '%d devices by --all: %.1f s, VM CPUs %d %% busy (the updater: %s); ratio %.3f\n' "$count" \
   "$all" "$all_busy" "$(tail -1 "$work/all.time")" \
   "$(echo "$all / $one" | bc -l)"
+printf 'the bed alone, %d bytes each: 1 device %.1f s (%d %% busy), %d devices %.1f s (%d %% busy); ratio %.3f\n' \
+  "$bytes" "$bed_one" "$bed_one_busy" "$count" "$bed_all" "$bed_all_busy" "$(echo "$bed_all / $bed_one" | bc -l)"
+printf -- '--all ratio over the bed ratio: %.3f\n' "$(echo "($all / $one) / ($bed_all / $bed_one)" | bc -l)"
