@@ -65,7 +65,23 @@ MMRESULT RawMidiOutput::SizeBuffer() {
     if (int r = snd_rawmidi_params_current(out_, params); r < 0) return FromAlsaError(r);
   }
   bufferSize_ = snd_rawmidi_params_get_buffer_size(params);
-  return bufferSize_ > 0 ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+  if (bufferSize_ == 0) return MMSYSERR_ERROR;
+  // With the wake-up threshold one byte short of the buffer's size (alsa-lib takes no more), a
+  // poll for room returns once at most one byte is left: the wait for a message to leave
+  // sleeps instead of asking every millisecond.
+  const size_t threshold = bufferSize_ - 1;
+  wakesWhenEmpty_ =
+      threshold > 0 && snd_rawmidi_params_set_avail_min(out_, params, threshold) >= 0 &&
+      snd_rawmidi_params(out_, params) >= 0 && snd_rawmidi_params_current(out_, params) >= 0 &&
+      snd_rawmidi_params_get_avail_min(params) == threshold;
+  if (wakesWhenEmpty_) {
+    const int count = snd_rawmidi_poll_descriptors_count(out_);
+    pollFds_.resize(count > 0 ? static_cast<size_t>(count) : 0);
+    const int filled = snd_rawmidi_poll_descriptors(out_, pollFds_.data(), pollFds_.size());
+    pollFds_.resize(filled > 0 ? static_cast<size_t>(filled) : 0);
+    wakesWhenEmpty_ = !pollFds_.empty();
+  }
+  return MMSYSERR_NOERROR;
 }
 
 void RawMidiOutput::Close() {
@@ -132,8 +148,15 @@ MMRESULT RawMidiOutput::WaitUntilEmpty() {
     } else if (Clock::now() - lastProgress > kStallTimeout) {
       return MIDIERR_NOTREADY;
     }
-    // A byte takes 0.32 ms on a 31,250 baud line; polling every millisecond adds little.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (wakesWhenEmpty_ && avail + 1 < bufferSize_) {
+      // Woken when at most one byte is left, or after a slice, to see whether the device
+      // still takes bytes: a stall shows within a slice of kStallTimeout.
+      poll(pollFds_.data(), pollFds_.size(), static_cast<int>(kEmptyPollSlice.count()));
+    } else {
+      // The last byte, or no threshold: a byte takes 0.32 ms on a 31,250 baud line, and asking
+      // every millisecond adds little.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 }
 

@@ -14,10 +14,12 @@
 #pragma once
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
 
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/alsa/alsa_seq.h"
 #include "platform/midi_service.h"
@@ -26,6 +28,8 @@ namespace q9m::platform::alsa {
 
 // How long a send may wait while the device takes no byte before it fails.
 inline constexpr std::chrono::milliseconds kStallTimeout{1000};
+// How long a wait for the raw MIDI buffer to empty sleeps at most before it looks for progress.
+inline constexpr std::chrono::milliseconds kEmptyPollSlice{100};
 
 // The raw MIDI output buffer asked for: larger than any message the updater sends (a write
 // block is 4,700 bytes), so that each message goes into the buffer with one write.
@@ -71,6 +75,10 @@ class RawMidiOutput final : public OutputConnection {
   bool driverDrains_ = false;
   // Bytes were written since the transmitter was last seen stopped.
   bool transmitterMayRun_ = true;
+  // The kernel wakes a poll on pollFds_ only once at most one byte is left in the buffer;
+  // without that (a kernel that refused the threshold) WaitUntilEmpty asks every millisecond.
+  bool wakesWhenEmpty_ = false;
+  std::vector<pollfd> pollFds_;
 };
 
 // A port of a sequencer client of this program's own, subscribed to the destination. A message
