@@ -93,7 +93,6 @@ plain_writes() {
     cat "/dev/snd/midiC$(device_card "$i")D0" >/dev/null &
     readers+=("$!")
   done
-  pids+=("${readers[@]}")
   sleep 1 # the readers have opened their ends
   start=$(now)
   for i in $(seq 0 $((n - 1))); do

@@ -85,11 +85,7 @@ MMRESULT RawMidiInput::Open() {
 }
 
 std::vector<pollfd> RawMidiInput::Descriptors() {
-  const int count = snd_rawmidi_poll_descriptors_count(in_);
-  std::vector<pollfd> fds(count > 0 ? count : 0);
-  const int filled = snd_rawmidi_poll_descriptors(in_, fds.data(), fds.size());
-  fds.resize(filled > 0 ? filled : 0);
-  return fds;
+  return RawMidiPollDescriptors(in_);
 }
 
 bool RawMidiInput::ReadAvailable(const std::vector<pollfd>& fds) {

@@ -51,7 +51,9 @@ MMRESULT RawMidiOutput::Open() {
     return FromAlsaError(result);
   }
   driverDrains_ = ReadCardInfo(address_.card).driver == kUsbAudioDriver;
-  return SizeBuffer();
+  if (MMRESULT r = SizeBuffer(); r != MMSYSERR_NOERROR) return r;
+  wakesWhenEmpty_ = SetWakeWhenEmpty();
+  return MMSYSERR_NOERROR;
 }
 
 MMRESULT RawMidiOutput::SizeBuffer() {
@@ -65,23 +67,24 @@ MMRESULT RawMidiOutput::SizeBuffer() {
     if (int r = snd_rawmidi_params_current(out_, params); r < 0) return FromAlsaError(r);
   }
   bufferSize_ = snd_rawmidi_params_get_buffer_size(params);
-  if (bufferSize_ == 0) return MMSYSERR_ERROR;
+  return bufferSize_ > 0 ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+}
+
+bool RawMidiOutput::SetWakeWhenEmpty() {
   // With the wake-up threshold one byte short of the buffer's size (alsa-lib takes no more), a
   // poll for room returns once at most one byte is left: the wait for a message to leave
   // sleeps instead of asking every millisecond.
   const size_t threshold = bufferSize_ - 1;
-  wakesWhenEmpty_ =
-      threshold > 0 && snd_rawmidi_params_set_avail_min(out_, params, threshold) >= 0 &&
-      snd_rawmidi_params(out_, params) >= 0 && snd_rawmidi_params_current(out_, params) >= 0 &&
-      snd_rawmidi_params_get_avail_min(params) == threshold;
-  if (wakesWhenEmpty_) {
-    const int count = snd_rawmidi_poll_descriptors_count(out_);
-    pollFds_.resize(count > 0 ? static_cast<size_t>(count) : 0);
-    const int filled = snd_rawmidi_poll_descriptors(out_, pollFds_.data(), pollFds_.size());
-    pollFds_.resize(filled > 0 ? static_cast<size_t>(filled) : 0);
-    wakesWhenEmpty_ = !pollFds_.empty();
+  snd_rawmidi_params_t* params = nullptr;
+  snd_rawmidi_params_alloca(&params);
+  if (threshold == 0 || snd_rawmidi_params_current(out_, params) < 0 ||
+      snd_rawmidi_params_set_avail_min(out_, params, threshold) < 0 ||
+      snd_rawmidi_params(out_, params) < 0 || snd_rawmidi_params_current(out_, params) < 0 ||
+      snd_rawmidi_params_get_avail_min(params) != threshold) {
+    return false;
   }
-  return MMSYSERR_NOERROR;
+  pollFds_ = RawMidiPollDescriptors(out_);
+  return !pollFds_.empty();
 }
 
 void RawMidiOutput::Close() {

@@ -14,7 +14,6 @@
 #pragma once
 
 #include <alsa/asoundlib.h>
-#include <poll.h>
 
 #include <chrono>
 #include <optional>
@@ -59,6 +58,9 @@ class RawMidiOutput final : public OutputConnection {
  private:
   // Asks for kRawOutputBufferBytes; keeps the buffer the kernel gave when it refuses.
   MMRESULT SizeBuffer();
+  // Sets the output's wake-up threshold so that a poll returns only once the buffer is all but
+  // empty, and keeps the descriptors to poll; false when the kernel refuses.
+  bool SetWakeWhenEmpty();
   // Writes all `n` bytes, a buffer's worth at a time, each into the empty, stopped buffer.
   MMRESULT Write(const uint8_t* bytes, size_t n);
   // Waits until the driver has taken every byte from the buffer and sent it on, and its

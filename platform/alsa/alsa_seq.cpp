@@ -152,4 +152,13 @@ std::optional<BufferFill> ReadPacingBuffer(const PacingBuffer& buffer) {
   return ReadBufferFill(text.str(), buffer.output, buffer.address.subdevice);
 }
 
+std::vector<pollfd> RawMidiPollDescriptors(snd_rawmidi_t* rawmidi) {
+  const int count = snd_rawmidi_poll_descriptors_count(rawmidi);
+  std::vector<pollfd> fds(count > 0 ? static_cast<size_t>(count) : 0);
+  const int filled =
+      snd_rawmidi_poll_descriptors(rawmidi, fds.data(), static_cast<unsigned int>(fds.size()));
+  fds.resize(filled > 0 ? static_cast<size_t>(filled) : 0);
+  return fds;
+}
+
 }  // namespace q9m::platform::alsa

@@ -1,8 +1,10 @@
 // What the ALSA backend's parts share: sequencer handles, what the sequencer says about a
-// port, and the fill of the kernel buffer that a port's bytes wait in.
+// port, the fill of the kernel buffer that a port's bytes wait in, and a raw MIDI substream's
+// poll descriptors.
 #pragma once
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
 
 #include <memory>
 #include <optional>
@@ -67,5 +69,8 @@ struct PacingBuffer {
 std::optional<PacingBuffer> PacingBufferOf(const SeqPort& port);
 // The fill of that buffer now, read from /proc/asound; nothing when it cannot be read.
 std::optional<BufferFill> ReadPacingBuffer(const PacingBuffer& buffer);
+
+// The descriptors to poll for an open raw MIDI substream; empty when alsa-lib gives none.
+std::vector<pollfd> RawMidiPollDescriptors(snd_rawmidi_t* rawmidi);
 
 }  // namespace q9m::platform::alsa
